@@ -1,0 +1,12 @@
+#include "win32/Platform.h"
+
+namespace plat {
+
+namespace {
+Platform gPlatform;
+}
+
+void Install(const Platform& platform) { gPlatform = platform; }
+const Platform& Get() { return gPlatform; }
+
+}  // namespace plat

@@ -1,0 +1,33 @@
+#pragma once
+// Installs a complete set of fakes as the process platform for one test.
+#include "fakes/FakeRegistry.h"
+#include "fakes/FakeSystem.h"
+
+namespace fake {
+
+struct FakePlatform {
+    FakeRegistry registry;
+    FakeFiles files;
+    FakeSystem system;
+    FakeVersionInfo versions;
+    plat::Installer* installer = nullptr;
+    plat::Wmi* wmi = nullptr;
+    plat::Internet* internet = nullptr;
+
+    FakePlatform() { InstallAll(); }
+    ~FakePlatform() { plat::Install(plat::Platform{}); }
+    // Re-installs after the optional members were set.
+    void InstallAll() {
+        plat::Platform p;
+        p.registry = &registry;
+        p.files = &files;
+        p.system = &system;
+        p.versions = &versions;
+        p.installer = installer;
+        p.wmi = wmi;
+        p.internet = internet;
+        plat::Install(p);
+    }
+};
+
+}  // namespace fake
