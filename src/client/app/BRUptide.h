@@ -1,0 +1,28 @@
+#pragma once
+// The application object: the whole run happens in InitInstance.
+#include <cstdint>
+
+namespace brut {
+
+class CmdLineInfo;
+class UpdaterBase;
+
+// Runs the modal dialog for a prepared run and returns its end code. Installed
+// by the user-interface layer; without one the run ends at once with code 1.
+class DialogRunner {
+public:
+    virtual ~DialogRunner() = default;
+    virtual int RunModal(CmdLineInfo& cmdLine, UpdaterBase& checker, intptr_t bannerThread) = 0;
+};
+void InstallDialogRunner(DialogRunner* runner);
+
+class BRUptide {
+public:
+    BRUptide() = default;
+    virtual ~BRUptide() = default;
+    virtual bool InitInstance();
+    virtual int ExitInstance();
+    int32_t mExitCode = 0;
+};
+
+}  // namespace brut
