@@ -2,6 +2,8 @@
 // The application object: the whole run happens in InitInstance.
 #include <cstdint>
 
+#include "win32/System.h"
+
 namespace brut {
 
 class CmdLineInfo;
@@ -15,6 +17,8 @@ public:
     virtual int RunModal(CmdLineInfo& cmdLine, UpdaterBase& checker, intptr_t bannerThread) = 0;
 };
 void InstallDialogRunner(DialogRunner* runner);
+// The banner download routine started at start-up unless "UpdateSilent" was given.
+void InstallBannerRoutine(plat::ThreadRoutine routine);
 
 class BRUptide {
 public:

@@ -1,9 +1,11 @@
 #pragma once
 // The process-wide leveled log: one file per run in the maker's temporary
 // directory, one 8-bit line per message, written through and flushed.
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "util/Text.h"
 #include "win32/Files.h"
@@ -14,6 +16,10 @@ enum LogLevel : int32_t { LOG_OFF = 0, LOG_CRI = 1, LOG_ERR = 2, LOG_WAR = 3, LO
 
 constexpr std::size_t kLogMessageChars = 12288;
 constexpr std::size_t kLogLineBytes = 8191;
+// A log file path fits a MAX_PATH buffer with its terminator.
+constexpr std::size_t kLogPathChars = 259;
+// Lines kept while the log is being set up (see SetupLog).
+constexpr std::size_t kLogHeldLines = 64;
 
 class CLog {
 public:
@@ -26,32 +32,49 @@ public:
     int OpenFile(const std::u16string& pathTemplate);  // 1 opened, 0 not
     void Close();
     void Log(int32_t level, const std::u16string& source, const char16_t* format, std::initializer_list<FmtArg> args);
+    // Like Log, with a finished message that is never read as a format.
+    void LogText(int32_t level, const std::u16string& source, const std::u16string& message);
+
+    // While holding, lines that find no open file are kept (at most
+    // kLogHeldLines) instead of being dropped; releasing writes them to the
+    // file if one is open and forgets them.
+    void HoldLines();
+    void ReleaseHeldLines();
+    // Closes the file and stops the log for good (process end).
+    void Shutdown();
 
     // Expands %D and %P of a path template (exposed for tests).
     std::u16string ExpandTemplate(const std::u16string& pathTemplate) const;
     // Renders the line written for a message (without CR LF), in 8-bit text.
     std::string RenderLine(int32_t level, const std::u16string& source, const std::u16string& messageText,
                            const plat::DateTime& utc) const;
-    const std::u16string& Path() const { return mPath; }
-    bool IsOpen() const { return mFile != 0; }
-    int32_t Threshold() const { return mThreshold; }
+    std::u16string Path() const;
+    bool IsOpen() const;
+    int32_t Threshold() const { return mThreshold.load(); }
 
 private:
-    int32_t mThreshold = 0;
-    bool mShowThreadId = true;
+    bool Passes(int32_t level) const;
+    void CloseLocked();
+    void WriteLocked(const std::string& line);
+
+    std::atomic<int32_t> mThreshold{0};
+    std::atomic<bool> mShowThreadId{true};
     std::u16string mPath;
     plat::FileHandle mFile = 0;
-    std::recursive_mutex mLock;
-    bool mInitialised = false;
-    bool mFlush = true;
+    mutable std::recursive_mutex mLock;
+    std::atomic<bool> mInitialised{false};
+    const bool mFlush = true;
+    bool mHolding = false;
+    std::vector<std::string> mHeld;
 };
 
-// Three-letter tag of a level ("TRM" for 22 and more).
+// Three-letter tag of a level ("TRM" for 22 and more, "off" below 0).
 const char16_t* LevelTag(int32_t level);
 
 CLog& GetLog();
 void SetupLog(const std::u16string& name);
-// Forgets that the log was set up and closes it (tests only).
+// Forgets that the log was set up and closes its file. Tests call it while
+// their fake platform is installed, since each fake has its own files.
 void ResetLogForTests();
 
 // Counts the arguments a shortcut format takes: every "%" counts one and the

@@ -16,6 +16,8 @@ int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trail
 int GetWorkerVersion(const ProgramInfo& info, std::u16string& version);
 int ReadVersionString(const std::u16string& path, std::u16string& text, const std::u16string& valueName);
 std::u16string GetLastErrorText();
+// The system's text for `code` without line breaks, followed by " (code)".
+std::u16string GetErrorText(uint32_t code);
 int StartThread(plat::ThreadRoutine routine, void* arg, plat::ThreadHandle& handle);
 
 // Digits, ASCII letters, "." and blank stay; other code units below 256 are

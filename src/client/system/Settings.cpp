@@ -1,0 +1,212 @@
+#include "system/Settings.h"
+
+#include <new>
+
+#include "util/Text.h"
+#include "win32/Platform.h"
+
+namespace brut {
+
+const char16_t* const kSettingsKey = u"Software\\Brindle\\Brindle Uptide";
+
+namespace {
+
+using plat::Hive;
+
+constexpr uint32_t kRead64 = plat::kKeyRead | plat::kKeyWow64_64;
+constexpr uint32_t kAll64 = plat::kKeyAllAccess | plat::kKeyWow64_64;
+// "Debug" is opened with these rights in the default view, as the products
+// that set it expect.
+constexpr uint32_t kDebugRights = plat::kKeyQueryValue | plat::kKeySetValue | plat::kKeyCreateSubKey;
+
+const char16_t* const kDebug = u"Debug";
+const char16_t* const kDebugUrl = u"DebugUrl_v2";
+const char16_t* const kDebugBannerUrl = u"DebugBannerDownloadUrl_v2";
+const char16_t* const kLastUpdateCheck = u"LastUpdateCheck";
+const char16_t* const kUpdateResult = u"UpdateResult";
+const char16_t* const kUpdateResultString = u"UpdateResultString";
+const char16_t* const kIgnoredVersion = u"IgnoreProductVersionUpdate";
+const char16_t* const kIgnoredMajorVersion = u"IgnoreProductMajorVersionUpgrade";
+
+// An empty name would leave a trailing separator (or an empty path level);
+// such a key means its parent.
+std::u16string SubKey(const std::u16string& parent, const std::u16string& name) {
+    if (name.empty()) return parent;
+    return parent + u"\\" + name;
+}
+
+bool OpenAndReadText(Hive hive, const std::u16string& path, uint32_t sam, const std::u16string& name,
+                     std::u16string& text) {
+    plat::Registry& reg = plat::Reg();
+    plat::ScopedKey key(reg);
+    if (reg.OpenKey(hive, path, sam, key.Handle()) != plat::kErrSuccess || !key.Get()) return false;
+    return ReadRegistryText(key.Get(), name, text);
+}
+
+// Opens or creates the key with all rights in the 64-bit view; false when refused.
+bool CreateKey64(Hive hive, const std::u16string& path, plat::ScopedKey& key) {
+    return plat::Reg().CreateKey(hive, path, kAll64, key.Handle()) == plat::kErrSuccess && key.Get() != 0;
+}
+
+void WriteText64(Hive hive, const std::u16string& path, const std::u16string& name, const std::u16string& text) {
+    plat::ScopedKey key(plat::Reg());
+    if (CreateKey64(hive, path, key)) WriteRegistryText(key.Get(), name, text);
+}
+
+std::u16string DecimalText(int64_t value) {
+    // The shared formatter takes integers at 32 bits; times need all 64.
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+}  // namespace
+
+std::u16string ProductKey(const ProgramInfo& info) { return SubKey(kSettingsKey, info.ProgramName); }
+
+std::u16string VersionKey(const ProgramInfo& info) { return SubKey(ProductKey(info), info.ProgramVersionNumber); }
+
+bool ReadRegistryText(plat::KeyHandle key, const std::u16string& name, std::u16string& text) {
+    text.clear();
+    if (!key) return false;
+    try {
+        uint32_t type = plat::kRegNone;
+        std::vector<uint8_t> data;
+        if (plat::Reg().QueryValue(key, name, type, data) != plat::kErrSuccess) return false;
+        if (type != plat::kRegSz) return false;
+        // Whole code units only; the text ends at the first zero, whether the
+        // writer stored one or not.
+        const std::size_t units = data.size() / 2;
+        std::u16string value;
+        value.reserve(units);
+        for (std::size_t i = 0; i < units; ++i) {
+            const char16_t c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+            if (c == 0) break;
+            value.push_back(c);
+        }
+        text = std::move(value);
+        return true;
+    } catch (const std::bad_alloc&) {
+        text.clear();
+        return false;
+    }
+}
+
+bool ReadRegistryDword(plat::KeyHandle key, const std::u16string& name, uint32_t& value) {
+    if (!key) return false;
+    try {
+        uint32_t type = plat::kRegNone;
+        std::vector<uint8_t> data;
+        if (plat::Reg().QueryValue(key, name, type, data) != plat::kErrSuccess) return false;
+        if (type != plat::kRegDword || data.size() != 4) return false;
+        value = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
+                static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+uint32_t WriteRegistryText(plat::KeyHandle key, const std::u16string& name, const std::u16string& text) {
+    if (!key) return plat::kErrInvalidParameter;
+    try {
+        std::vector<uint8_t> data;
+        data.reserve(text.size() * 2);
+        for (char16_t c : text) {
+            data.push_back(static_cast<uint8_t>(c & 0xFF));
+            data.push_back(static_cast<uint8_t>(c >> 8));
+        }
+        return plat::Reg().SetValue(key, name, plat::kRegSz, data);
+    } catch (const std::bad_alloc&) {
+        return plat::kErrNotEnoughMemory;
+    }
+}
+
+uint32_t WriteRegistryDword(plat::KeyHandle key, const std::u16string& name, uint32_t value) {
+    if (!key) return plat::kErrInvalidParameter;
+    const std::vector<uint8_t> data = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                                       static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    return plat::Reg().SetValue(key, name, plat::kRegDword, data);
+}
+
+uint32_t ReadDebugFlag() {
+    plat::Registry& reg = plat::Reg();
+    plat::ScopedKey key(reg);
+    if (reg.OpenKey(Hive::CurrentUser, kSettingsKey, kDebugRights, key.Handle()) != plat::kErrSuccess) return 0;
+    uint32_t flag = 0;
+    return ReadRegistryDword(key.Get(), kDebug, flag) ? flag : 0;
+}
+
+std::u16string ReadProductSetting(const ProgramInfo& info, const std::u16string& valueName) {
+    std::u16string text;
+    if (OpenAndReadText(Hive::CurrentUser, ProductKey(info), kRead64, valueName, text)) return text;
+    if (OpenAndReadText(Hive::CurrentUser, kSettingsKey, kRead64, valueName, text)) return text;
+    return std::u16string();
+}
+
+std::u16string GetDebugUrl(const ProgramInfo& info) { return ReadProductSetting(info, kDebugUrl); }
+
+std::u16string GetDebugBannerDownloadUrl(const ProgramInfo& info) {
+    std::u16string url = ReadProductSetting(info, kDebugBannerUrl);
+    return url.empty() ? GetDebugUrl(info) : url;
+}
+
+bool ReadLastUpdateCheck(const ProgramInfo& info, int32_t& stored) {
+    std::u16string text;
+    if (!OpenAndReadText(Hive::LocalMachine, VersionKey(info), kRead64, kLastUpdateCheck, text)) return false;
+    stored = ParseInt32(text);
+    return true;
+}
+
+void WriteLastUpdateCheck(const ProgramInfo& info, int64_t time) {
+    if (info.IsStubExe == 1) return;
+    // Without administrative rights the key cannot be created: nothing is stored.
+    WriteText64(Hive::LocalMachine, VersionKey(info), kLastUpdateCheck, DecimalText(time));
+}
+
+void WriteLastUpdateCheckNow(const ProgramInfo& info) { WriteLastUpdateCheck(info, plat::Sys().UnixNow()); }
+
+void ResetLastUpdateCheck(const ProgramInfo& info) { WriteLastUpdateCheck(info, 0); }
+
+void WriteUpdateResult(const ProgramInfo& info, uint32_t result, const std::u16string& text) {
+    for (const std::u16string& path : {ProductKey(info), VersionKey(info)}) {
+        plat::ScopedKey key(plat::Reg());
+        if (!CreateKey64(Hive::CurrentUser, path, key)) continue;
+        WriteRegistryDword(key.Get(), kUpdateResult, result);
+        WriteRegistryText(key.Get(), kUpdateResultString, text);
+    }
+}
+
+void ClearUpdateResult(const ProgramInfo& info) {
+    for (const std::u16string& path : {ProductKey(info), VersionKey(info)}) {
+        plat::ScopedKey key(plat::Reg());
+        if (!CreateKey64(Hive::CurrentUser, path, key)) continue;
+        // A value that is not there is already cleared.
+        plat::Reg().DeleteValue(key.Get(), kUpdateResult);
+        plat::Reg().DeleteValue(key.Get(), kUpdateResultString);
+    }
+}
+
+std::u16string ReadIgnoredVersion(const ProgramInfo& info) {
+    std::u16string text;
+    if (OpenAndReadText(Hive::CurrentUser, VersionKey(info), kRead64, kIgnoredVersion, text)) return text;
+    return u"-1";
+}
+
+void WriteIgnoredVersion(const ProgramInfo& info, const std::u16string& version) {
+    WriteText64(Hive::CurrentUser, VersionKey(info), kIgnoredVersion, version);
+}
+
+void ClearIgnoredVersion(const ProgramInfo& info) { WriteIgnoredVersion(info, std::u16string()); }
+
+int32_t ReadIgnoredMajorVersion(const ProgramInfo& info) {
+    std::u16string text;
+    if (OpenAndReadText(Hive::CurrentUser, ProductKey(info), kRead64, kIgnoredMajorVersion, text))
+        return ParseInt32(text);
+    return -1;
+}
+
+void WriteIgnoredMajorVersion(const ProgramInfo& info, int32_t major) {
+    WriteText64(Hive::CurrentUser, ProductKey(info), kIgnoredMajorVersion, Format(u"%d", major));
+}
+
+}  // namespace brut
