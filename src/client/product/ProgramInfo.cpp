@@ -1,0 +1,306 @@
+#include "product/ProgramInfo.h"
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include "log/Log.h"
+#include "product/Sources.h"
+#include "system/Settings.h"
+#include "system/SystemFacts.h"
+#include "ui/Texts.h"
+#include "util/Text.h"
+#include "win32/Platform.h"
+
+namespace brut {
+
+const char16_t* const kPreviewSuffix = u" [Preview Channel]";
+
+namespace {
+
+// Readers keep references to the shared record without holding the lock, so a
+// record that discovery drops is retired rather than freed.
+struct SharedRecord {
+    std::unique_ptr<ProgramInfo> current;
+    std::vector<std::unique_ptr<ProgramInfo>> retired;
+    // `current` for readers that could not take the lock.
+    std::atomic<const ProgramInfo*> visible{nullptr};
+
+    ProgramInfo& Create() {
+        Drop();
+        current = std::make_unique<ProgramInfo>();
+        visible = current.get();
+        return *current;
+    }
+    void Drop() {
+        visible = nullptr;
+        if (current) retired.push_back(std::move(current));
+    }
+};
+
+SharedRecord& Shared() {
+    static SharedRecord shared;
+    return shared;
+}
+
+std::atomic<uint32_t> gLockWaitMs{kProgramInfoLockWaitMs};
+
+// Takes ProgramInfoLock for at most the configured wait.
+class TimedLock {
+public:
+    TimedLock() : mOwned(ProgramInfoLock().try_lock_for(std::chrono::milliseconds(gLockWaitMs.load()))) {}
+    ~TimedLock() { Release(); }
+    TimedLock(const TimedLock&) = delete;
+    TimedLock& operator=(const TimedLock&) = delete;
+    bool Owned() const { return mOwned; }
+    void Release() {
+        if (mOwned) ProgramInfoLock().unlock();
+        mOwned = false;
+    }
+
+private:
+    bool mOwned;
+};
+
+const std::u16string kOwnExeName = u"bruptide.exe";
+const std::u16string kOtherProductName = u"Brindle Vaultly";
+const std::u16string kOtherProductKey =
+    u"SOFTWARE\\Brindle\\Brindle Vaultly\\{7C3E1A92-4B6D-4F08-A1E5-3D9B2C6F8E41}";
+constexpr std::size_t kEditionMaxChars = 260;
+
+std::u16string WithTrailingBackslash(const std::u16string& dir) {
+    return (dir.empty() || dir.back() == u'\\') ? dir : dir + u"\\";
+}
+
+// The updater's own directory, ending with a backslash.
+bool GetModuleDirectory(std::u16string& dir) {
+    const std::u16string path = plat::Sys().ModulePath();
+    const auto slash = path.rfind(u'\\');
+    if (path.empty() || slash == std::u16string::npos) return false;
+    dir = path.substr(0, slash + 1);
+    return true;
+}
+
+bool OwnExecutableName(std::u16string& name) {
+    const std::u16string path = plat::Sys().ModulePath();
+    if (path.empty()) {
+        LogError(u"GetModuleFileName failed: %s", GetLastErrorText());
+        return false;
+    }
+    const auto slash = path.rfind(u'\\');
+    if (slash == std::u16string::npos) {
+        LogError(u"GetModuleFileName failed!");
+        return false;
+    }
+    name = path.substr(slash + 1);
+    return true;
+}
+
+// Last access of the file in local time as YYYYMMDD; empty when it cannot be opened.
+std::u16string FileDate(const std::u16string& path) {
+    plat::DateTime utc;
+    if (!plat::Fs().GetLastAccessTime(path, utc)) return std::u16string();
+    const plat::DateTime local = plat::Sys().ToLocal(utc);
+    return Format(u"%d%02d%02d", local.year, local.month, local.day);
+}
+
+// The sources after the version resource, in their fixed order: 1 when one succeeded.
+int RunSourceChain(ProgramInfo& record) {
+    if (ReadFromVersionInfoFile(record)) return 1;
+    if (ReadFromRegistry(record)) return 1;
+    LogError(u"ReadFromRegistry failed");
+    if (ReadFromMsiDB(record)) return 1;
+    LogError(u"ReadFromMsiDB failed");
+    if (ReadFromWin32_Products(record)) return 1;
+    LogError(u"ReadFromWin32_Products failed");
+    return 0;
+}
+
+void RemovePreviewSuffix(ProgramInfo& record) {
+    record.ProgramName = ReplaceAll(record.ProgramName, kPreviewSuffix, u"");
+    record.DisplayName = ReplaceAll(record.DisplayName, kPreviewSuffix, u"");
+}
+
+void FinishNames(ProgramInfo& record, bool preview) {
+    record.EditionDisplayName = MakeEditionName(record.DisplayName);
+    if (preview || IsPreviewChannelSet(record.ProgramName)) {
+        record.ProgramName += kPreviewSuffix;
+        record.DisplayName += kPreviewSuffix;
+        record.EditionDisplayName += kPreviewSuffix;
+    }
+}
+
+// Another product of the maker reports its edition only in its own key.
+// False when that key cannot be opened.
+bool AppendOtherProductEdition(ProgramInfo& record) {
+    if (record.ProgramName != kOtherProductName) return true;
+    if (record.ProgramVersionNumber != u"4.10.11" && record.ProgramVersionNumber != u"4.10.16") return true;
+    plat::ScopedKey key(plat::Reg());
+    if (plat::Reg().OpenKey(plat::Hive::LocalMachine, kOtherProductKey, plat::kKeyRead | plat::kKeyWow64_64,
+                            key.Handle()) != plat::kErrSuccess) {
+        LogError(u"Can\u00B4t open RegKey: %s", kOtherProductKey);
+        return false;
+    }
+    std::u16string edition;
+    if (!ReadRegistryText(key.Get(), u"InstalledProductEdition", edition)) return true;
+    edition = edition.substr(0, edition.find(u'\0'));
+    // An empty edition would only leave a trailing blank in the names.
+    if (edition.empty() || edition.size() > kEditionMaxChars) return true;
+    record.DisplayName += u" " + edition;
+    record.ProgramName += u" " + edition;
+    return true;
+}
+
+void BuildOnFirstUse(SharedRecord& shared) {
+    ProgramInfo& info = shared.Create();
+    info.InstallLocation.clear();
+    if (!ReadFromVersionResource(info)) {
+        std::u16string dir;
+        if (GetModuleDirectory(dir)) {
+            info.InstallLocation = dir;
+        } else {
+            LogError(u"GetModulDirectory failed: %s", GetLastErrorText());
+        }
+        if (!RunSourceChain(info)) {
+            const std::u16string fallback = GetLocalizedText(info.ProgramLanguage, TXT_UNKNOWN);
+            info.DisplayName = fallback;
+            info.ProgramName = fallback;
+        }
+    }
+    bool preview = false;
+    if (HasPreviewSuffix(info.DisplayName) || HasPreviewSuffix(info.ProgramName)) {
+        preview = true;
+        RemovePreviewSuffix(info);
+    }
+    FinishNames(info, preview);
+}
+
+bool IsWordCharacter(char16_t c) {
+    if ((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')) return true;
+    if (c < 0xC0) return false;
+    if (c == 0xD7 || c == 0xF7) return false;                 // multiplication and division signs
+    if (c >= 0x2000 && c <= 0x206F) return false;             // general punctuation (dashes, quotes)
+    if (c >= 0x3000 && c <= 0x303F) return false;             // CJK punctuation
+    return true;
+}
+
+}  // namespace
+
+std::recursive_timed_mutex& ProgramInfoLock() {
+    static std::recursive_timed_mutex lock;
+    return lock;
+}
+
+void SetProgramInfoLockWaitForTests(uint32_t milliseconds) {
+    gLockWaitMs = milliseconds ? milliseconds : kProgramInfoLockWaitMs;
+}
+
+const ProgramInfo& GetProgramInfo() {
+    // Callers expect a record even when the lock stays taken.
+    static const ProgramInfo kEmpty;
+    SharedRecord& shared = Shared();
+    TimedLock lock;
+    if (!lock.Owned()) {
+        LogError(u"GetProgramInfo: ProgramInfoLock not taken within %u ms", gLockWaitMs.load());
+        const ProgramInfo* current = shared.visible.load();
+        return current ? *current : kEmpty;
+    }
+    if (!shared.current) BuildOnFirstUse(shared);
+    return *shared.current;
+}
+
+int DiscoverProgramInfo(ProgramInfo& record) {
+    TimedLock lock;
+    if (!lock.Owned()) {
+        LogError(u"DiscoverProgramInfo: ProgramInfoLock not taken within %u ms", gLockWaitMs.load());
+        return 0;
+    }
+    SharedRecord& shared = Shared();
+
+    bool preview = false;
+    if (HasPreviewSuffix(record.ProgramName)) {
+        preview = true;
+        RemovePreviewSuffix(record);
+    }
+
+    if (record.IsStubExe) {
+        record.InstallLocation.clear();
+    } else if (record.DisplayName.empty() && record.ProgramName.empty() && record.InstallLocation.empty()) {
+        shared.Drop();
+        return 0;
+    } else if (!record.DisplayName.empty() && !record.ProgramName.empty() && !record.ProgramVersionNumber.empty() &&
+               !record.InstallLocation.empty() && record.ProgramLanguage != 0) {
+        if (record.ProgramInstallDate.empty()) {
+            const std::u16string dir = WithTrailingBackslash(record.InstallLocation);
+            std::u16string date = FileDate(dir + kOwnExeName);
+            std::u16string ownName;
+            if (date.empty() && OwnExecutableName(ownName)) date = FileDate(dir + ownName);
+            record.ProgramInstallDate = date;
+        }
+    } else if (!RunSourceChain(record)) {
+        shared.Drop();
+        return 0;
+    }
+
+    if (!shared.current) shared.Create();
+    if (!AppendOtherProductEdition(record)) return 0;
+    FinishNames(record, preview);
+    *shared.current = record;
+    return 1;
+}
+
+void ResetProgramInfoForTests() {
+    std::lock_guard<std::recursive_timed_mutex> lock(ProgramInfoLock());
+    Shared().Drop();
+}
+
+bool HasPreviewSuffix(const std::u16string& name) { return EndsWith(name, kPreviewSuffix); }
+
+std::u16string EscapeAmpersands(const std::u16string& text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char16_t c : text) {
+        out += c;
+        if (c == u'&') out += u'&';
+    }
+    return out;
+}
+
+std::u16string MakeEditionName(const std::u16string& displayName) {
+    // The edition words are the language-independent entries of the text table.
+    constexpr int32_t kAnyLanguage = 1033;
+    const std::u16string& edition = GetLocalizedText(kAnyLanguage, TXT_EDITION);
+    const TextId words[] = {TXT_PROFESSIONAL, TXT_SERVER, TXT_WORKSTATION, TXT_TECH, TXT_ADMIN, TXT_EXPRESS};
+    for (TextId id : words) {
+        const std::u16string& word = GetLocalizedText(kAnyLanguage, id);
+        if (word.empty()) continue;
+        for (std::size_t pos = displayName.find(word); pos != std::u16string::npos;
+             pos = displayName.find(word, pos + 1)) {
+            const std::size_t end = pos + word.size();
+            if (end == displayName.size()) return displayName + u" " + edition;
+            // Inside a longer word ("Technology", "Servers") it is no edition word.
+            if (IsWordCharacter(displayName[end])) continue;
+            std::size_t next = end;
+            while (next < displayName.size() && IsBlank(displayName[next])) ++next;
+            if (displayName.compare(next, edition.size(), edition) == 0) return displayName;
+            std::u16string out = displayName;
+            out.insert(end, u" " + edition);
+            return out;
+        }
+    }
+    const std::u16string& media = GetLocalizedText(kAnyLanguage, TXT_MEDIA);
+    const std::size_t pos = media.empty() ? std::u16string::npos : displayName.find(media);
+    if (pos != std::u16string::npos && pos + media.size() == displayName.size()) return displayName + u" " + edition;
+    return displayName;
+}
+
+bool IsPreviewChannelSet(const std::u16string& programName) {
+    plat::ScopedKey key(plat::Reg());
+    if (plat::Reg().OpenKey(plat::Hive::LocalMachine, std::u16string(kSettingsKey) + u"\\" + programName,
+                            plat::kKeyRead | plat::kKeyWow64_64, key.Handle()) != plat::kErrSuccess)
+        return false;
+    uint32_t value = 0;
+    return ReadRegistryDword(key.Get(), u"PreviewChannel", value) && value == 1;
+}
+
+}  // namespace brut

@@ -1,0 +1,501 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "fakes/FakeInstaller.h"
+#include "fakes/FakePlatform.h"
+#include "log/Log.h"
+#include "product/ProgramInfo.h"
+#include "util/Text.h"
+
+using namespace brut;
+using plat::Hive;
+
+namespace {
+
+const std::u16string kSuffix = u" [Preview Channel]";
+const std::u16string kSelf = u"C:\\Program Files\\Brindle\\Uptide\\BRUptide.exe";
+const std::u16string kSelfDir = u"C:\\Program Files\\Brindle\\Uptide\\";
+const std::u16string kDir = u"C:\\Program Files\\Brindle\\PhotoStudio\\";
+const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::u16string kOtherKey = u"SOFTWARE\\Brindle\\Brindle Vaultly\\{7C3E1A92-4B6D-4F08-A1E5-3D9B2C6F8E41}";
+
+class ProgramInfoTest : public ::testing::Test {
+protected:
+    ProgramInfoTest() {
+        fp.installer = &msi;
+        fp.wmi = &wmi;
+        fp.InstallAll();
+        fp.system.modulePath = kSelf;
+        fp.files.AddDirectory(u"C:\\Temp");
+        ResetLogForTests();
+        ResetProgramInfoForTests();
+    }
+    void TearDown() override {
+        ResetProgramInfoForTests();
+        ResetLogForTests();
+        SetProgramInfoLockWaitForTests(0);
+        EXPECT_EQ(fp.registry.openHandles, 0) << "a key was left open";
+    }
+
+    std::u16string Logged() const {
+        std::u16string all;
+        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) all += FromLatin1(fp.files.Contents(f));
+        return all;
+    }
+    // A fresh machine for the next case of a table.
+    void ResetMachine() {
+        ResetProgramInfoForTests();
+        ResetLogForTests();
+        fp.registry = fake::FakeRegistry{};
+        fp.files = fake::FakeFiles{};
+        fp.files.AddDirectory(u"C:\\Temp");
+        msi = fake::FakeInstaller{};
+        wmi = fake::FakeWmi{};
+    }
+    bool LoggedLine(const std::u16string& levelAndText) const {
+        return Logged().find(levelAndText + u"\r\n") != std::u16string::npos;
+    }
+    bool LoggedPart(const std::u16string& text) const { return Logged().find(text) != std::u16string::npos; }
+
+    // No discovery source was consulted.
+    void ExpectNoSourceAsked() {
+        EXPECT_EQ(msi.enumCalls, 0);
+        EXPECT_TRUE(wmi.steps.empty());
+        for (const auto& a : fp.registry.accesses)
+            EXPECT_FALSE(StartsWith(ToLowerAscii(a.path), ToLowerAscii(kUninstall))) << ToUtf8(a.path);
+        EXPECT_FALSE(LoggedPart(u"ERR:"));
+    }
+
+    static ProgramInfo AllGiven() {
+        ProgramInfo r;
+        r.ProgramName = u"PhotoStudio";
+        r.DisplayName = u"PhotoStudio Professional";
+        r.ProgramVersionNumber = u"21.0.3";
+        r.InstallLocation = kDir;
+        r.ProgramLanguage = 1031;
+        r.ProgramInstallDate = u"20240315";
+        r.FileList = {u"a.dll", u"b.dll"};
+        r.AffiliateId = u"aff";
+        return r;
+    }
+
+    fake::FakePlatform fp;
+    fake::FakeInstaller msi;
+    fake::FakeWmi wmi;
+};
+
+// --- Small rules ----------------------------------------------------------------
+
+TEST(ProgramInfoRules, EscapeAmpersands) {
+    EXPECT_EQ(EscapeAmpersands(u"A & B"), u"A && B");
+    EXPECT_EQ(EscapeAmpersands(u"&&x&"), u"&&&&x&&");
+    EXPECT_EQ(EscapeAmpersands(u"plain"), u"plain");
+    EXPECT_EQ(EscapeAmpersands(u""), u"");
+}
+
+TEST(ProgramInfoRules, MakeEditionName) {
+    struct Case { const char16_t* in; const char16_t* out; };
+    const Case cases[] = {
+        {u"X Professional", u"X Professional Edition"},
+        {u"X Media", u"X Media Edition"},
+        {u"X Home", u"X Home"},
+        {u"X Workstation Server", u"X Workstation Server Edition"},
+        {u"X Server Workstation", u"X Server Edition Workstation"},
+        {u"X Tech", u"X Tech Edition"},
+        {u"X Admin", u"X Admin Edition"},
+        {u"X Express", u"X Express Edition"},
+        {u"X professional", u"X professional"},
+        // Text after the word: "Edition" goes right after it, never glued to what follows.
+        {u"X Professional 2024", u"X Professional Edition 2024"},
+        {u"X Professional!", u"X Professional Edition!"},
+        {u"X (Professional) 2", u"X (Professional Edition) 2"},
+        {u"X Professional ", u"X Professional Edition "},
+        {u"X Professional Edition 2024", u"X Professional Edition 2024"},
+        {u"X Professional Edition", u"X Professional Edition"},
+        {u"X Professional  Edition", u"X Professional  Edition"},
+        // Part of a longer word is no edition word; the search goes on.
+        {u"X Technology", u"X Technology"},
+        {u"X Technology Admin", u"X Technology Admin Edition"},
+        {u"X Servers Tech 3", u"X Servers Tech Edition 3"},
+        {u"X Professional\u7248", u"X Professional\u7248"},
+        {u"X Professional\u2013Suite", u"X Professional Edition\u2013Suite"},
+        // "Media" only when it ends the text.
+        {u"X Media Center", u"X Media Center"},
+        {u"X Media Media", u"X Media Media"},
+        {u"", u""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(MakeEditionName(c.in), c.out) << ToUtf8(c.in);
+}
+
+TEST(ProgramInfoRules, PreviewSuffixEndsTheName) {
+    EXPECT_EQ(std::u16string(kPreviewSuffix), kSuffix);
+    EXPECT_EQ(kSuffix.size(), 18u);
+    EXPECT_TRUE(HasPreviewSuffix(u"Foo" + kSuffix));
+    EXPECT_TRUE(HasPreviewSuffix(kSuffix));
+    EXPECT_FALSE(HasPreviewSuffix(kSuffix.substr(1)));
+    EXPECT_FALSE(HasPreviewSuffix(u"Foo [preview channel]"));
+    EXPECT_FALSE(HasPreviewSuffix(u"Foo" + kSuffix + u" "));
+}
+
+TEST_F(ProgramInfoTest, PreviewChannelSetting) {
+    const std::u16string key = u"Software\\Brindle\\Brindle Uptide\\PhotoStudio";
+    struct Case { const char* what; uint32_t type; std::vector<uint8_t> data; bool set; };
+    const Case cases[] = {
+        {"DWORD 1", plat::kRegDword, {1, 0, 0, 0}, true},
+        {"DWORD 2", plat::kRegDword, {2, 0, 0, 0}, false},
+        {"DWORD 0", plat::kRegDword, {0, 0, 0, 0}, false},
+        {"text 1", plat::kRegSz, {'1', 0}, false},
+        {"QWORD 1", plat::kRegQword, {1, 0, 0, 0, 0, 0, 0, 0}, false},
+        {"short DWORD", plat::kRegDword, {1, 0}, false},
+    };
+    EXPECT_FALSE(IsPreviewChannelSet(u"PhotoStudio"));
+    for (const Case& c : cases) {
+        fp.registry.SetRaw(Hive::LocalMachine, key, u"PreviewChannel", c.type, c.data);
+        EXPECT_EQ(IsPreviewChannelSet(u"PhotoStudio"), c.set) << c.what;
+    }
+    fake::FakeRegistry& reg = fp.registry;
+    reg.SetDword(Hive::CurrentUser, u"Software\\Brindle\\Brindle Uptide\\Other", u"PreviewChannel", 1);
+    EXPECT_FALSE(IsPreviewChannelSet(u"Other"));  // machine-wide only
+    for (const auto& a : reg.accesses) {
+        EXPECT_EQ(a.hive, Hive::LocalMachine);
+        EXPECT_EQ(a.sam, plat::kKeyRead | plat::kKeyWow64_64);
+    }
+}
+
+// --- DiscoverProgramInfo ------------------------------------------------------------
+
+TEST_F(ProgramInfoTest, EverythingGivenAsksNoSource) {
+    ProgramInfo r = AllGiven();
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    const ProgramInfo& p = GetProgramInfo();
+    EXPECT_EQ(p.ProgramName, u"PhotoStudio");
+    EXPECT_EQ(p.DisplayName, u"PhotoStudio Professional");
+    EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition");
+    EXPECT_EQ(p.ProgramVersionNumber, u"21.0.3");
+    EXPECT_EQ(p.ProgramInstallDate, u"20240315");
+    EXPECT_EQ(p.InstallLocation, kDir);
+    EXPECT_EQ(p.ProgramLanguage, 1031);
+    EXPECT_EQ(p.FileList, (std::vector<std::u16string>{u"a.dll", u"b.dll"}));
+    EXPECT_EQ(p.AffiliateId, u"aff");
+    EXPECT_EQ(p.EditionDisplayName, r.EditionDisplayName);  // the caller's record is completed too
+    ExpectNoSourceAsked();
+}
+
+TEST_F(ProgramInfoTest, PreviewNamesFromTheCommandLineKeepOneSuffix) {
+    ProgramInfo r = AllGiven();
+    r.ProgramName = u"Foo" + kSuffix;
+    r.DisplayName = u"Foo" + kSuffix;
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    const ProgramInfo& p = GetProgramInfo();
+    EXPECT_EQ(p.ProgramName, u"Foo" + kSuffix);
+    EXPECT_EQ(p.DisplayName, u"Foo" + kSuffix);
+    EXPECT_EQ(p.EditionDisplayName, u"Foo" + kSuffix);
+    ExpectNoSourceAsked();
+}
+
+TEST_F(ProgramInfoTest, PreviewOnlyInTheDisplayNameIsNotDetected) {
+    // Start-up looks at the program name only; the display name keeps its text.
+    ProgramInfo r = AllGiven();
+    r.DisplayName = u"Foo" + kSuffix;
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    EXPECT_EQ(GetProgramInfo().ProgramName, u"PhotoStudio");
+    EXPECT_EQ(GetProgramInfo().DisplayName, u"Foo" + kSuffix);
+}
+
+TEST_F(ProgramInfoTest, PreviewChannelSettingAppendsTheSuffix) {
+    fp.registry.SetDword(Hive::LocalMachine, u"Software\\Brindle\\Brindle Uptide\\PhotoStudio", u"PreviewChannel", 1);
+    ProgramInfo r = AllGiven();
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    const ProgramInfo& p = GetProgramInfo();
+    EXPECT_EQ(p.ProgramName, u"PhotoStudio" + kSuffix);
+    EXPECT_EQ(p.DisplayName, u"PhotoStudio Professional" + kSuffix);
+    EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition" + kSuffix);
+}
+
+TEST_F(ProgramInfoTest, StubStartAsksNoSource) {
+    ProgramInfo r;
+    r.IsStubExe = 1;
+    r.ProgramName = u"PhotoStudio";
+    r.InstallLocation = kDir;
+    fp.files.AddFile(kDir + u"VersionInfo.txt", "Other\n1\n1\nK\n");
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    EXPECT_EQ(GetProgramInfo().InstallLocation, u"");
+    EXPECT_EQ(GetProgramInfo().ProgramName, u"PhotoStudio");
+    EXPECT_EQ(GetProgramInfo().IsStubExe, 1);
+    ExpectNoSourceAsked();
+}
+
+TEST_F(ProgramInfoTest, InstallDateFromTheFileDate) {
+    struct Case {
+        const char* what;
+        std::u16string modulePath;
+        bool productExe, ownExe;
+        std::u16string date;
+        const char16_t* log;
+    };
+    const Case cases[] = {
+        {"bruptide.exe", kSelf, true, true, u"20260305", nullptr},
+        {"own file name", u"C:\\Elsewhere\\Updater.exe", false, true, u"20240709", nullptr},
+        {"neither", u"C:\\Elsewhere\\Updater.exe", false, false, u"", nullptr},
+        {"module path unknown", u"", false, true, u"", u"ERR: BRUT:[08a2c] GetModuleFileName failed:  (0)"},
+        {"module path without backslash", u"Updater.exe", false, true, u"", u"ERR: BRUT:[08a2c] GetModuleFileName failed!"},
+    };
+    for (const Case& c : cases) {
+        ResetMachine();
+        // Late in the evening UTC is the next day locally (UTC+1 in the fake).
+        if (c.productExe) fp.files.AddFile(kDir + u"BRUptide.exe", "x", plat::DateTime{2026, 3, 4, 23, 30, 0, 0});
+        if (c.ownExe) fp.files.AddFile(kDir + u"Updater.exe", "x", plat::DateTime{2024, 7, 9, 8, 0, 0, 0});
+        fp.system.modulePath = c.modulePath;
+        ProgramInfo r = AllGiven();
+        r.ProgramInstallDate.clear();
+        r.InstallLocation = kDir.substr(0, kDir.size() - 1);  // the directory is joined with a backslash
+        EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
+        EXPECT_EQ(GetProgramInfo().ProgramInstallDate, c.date) << c.what;
+        if (c.log) {
+            EXPECT_TRUE(LoggedLine(c.log)) << c.what;
+        }
+    }
+}
+
+TEST_F(ProgramInfoTest, NothingGivenDropsTheRecordAndBuildsOnFirstUse) {
+    ProgramInfo given = AllGiven();
+    EXPECT_EQ(DiscoverProgramInfo(given), 1);
+    const ProgramInfo* before = &GetProgramInfo();
+
+    fp.versions.SetSimple(kSelf, {{u"ProductName", u"Stubbed"}, {u"ProductVersion", u"3.1"}, {u"Comments", u"1041"}});
+    ProgramInfo empty;
+    empty.ProgramVersionNumber = u"1.0";
+    EXPECT_EQ(DiscoverProgramInfo(empty), 0);
+    EXPECT_EQ(before->ProgramName, u"PhotoStudio");  // an old reference stays valid
+    const ProgramInfo& built = GetProgramInfo();
+    EXPECT_EQ(built.ProgramName, u"Stubbed");
+    EXPECT_EQ(built.IsStubExe, 1);
+    EXPECT_EQ(built.ProgramLanguage, 1041);
+}
+
+TEST_F(ProgramInfoTest, SourceChainOrder) {
+    struct Case {
+        const char* what;
+        bool versionInfo, uninstall, installer, wmiProduct;
+        std::u16string name;
+        std::vector<std::u16string> errors;
+    };
+    const std::u16string reg = u"ERR: BRUT:[08a2c] ReadFromRegistry failed";
+    const std::u16string db = u"ERR: BRUT:[08a2c] ReadFromMsiDB failed";
+    const std::u16string w = u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed";
+    const Case cases[] = {
+        {"file", true, true, true, true, u"FromFile", {}},
+        {"uninstall entry", false, true, true, true, u"FromRegistry", {}},
+        {"installer", false, false, true, true, u"FromMsi", {reg}},
+        {"WMI", false, false, false, true, u"FromWmi", {reg, db}},
+    };
+    for (const Case& c : cases) {
+        ResetMachine();
+        if (c.versionInfo) fp.files.AddFile(kDir + u"VersionInfo.txt", "FromFile\n1\n1031\nK\n");
+        if (c.uninstall) {
+            fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\{R}", u"InstallLocation", kDir);
+            fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\{R}", u"DisplayName", u"FromRegistry");
+        }
+        if (c.installer)
+            msi.Add(u"{M}", {{u"InstallLocation", kDir}, {u"ProductName", u"FromMsi"}, {u"VersionString", u"1"},
+                             {u"InstallDate", u"20240101"}, {u"Language", u"1031"}});
+        if (c.wmiProduct)
+            wmi.objects = {fake::WmiObjectData::Strings({{u"IdentifyingNumber", u"{W}"}, {u"InstallLocation", kDir},
+                                                          {u"Name", u"FromWmi"}, {u"Version", u"1"},
+                                                          {u"InstallDate2", u"20240101000000.000000+000"},
+                                                          {u"Language", u"1031"}})};
+        ProgramInfo r;
+        r.ProgramName = u"PhotoStudio";
+        r.InstallLocation = kDir;
+        EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
+        EXPECT_EQ(GetProgramInfo().ProgramName, c.name) << c.what;
+        for (const auto& e : c.errors) EXPECT_TRUE(LoggedLine(e)) << c.what;
+        EXPECT_FALSE(LoggedLine(w)) << c.what;
+        EXPECT_EQ(LoggedLine(reg), !c.errors.empty()) << c.what;
+    }
+}
+
+TEST_F(ProgramInfoTest, AllSourcesFailingPublishesNothing) {
+    ProgramInfo given = AllGiven();
+    EXPECT_EQ(DiscoverProgramInfo(given), 1);
+    ProgramInfo r;
+    r.ProgramName = u"Unknown Product";
+    EXPECT_EQ(DiscoverProgramInfo(r), 0);
+    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromRegistry failed"));
+    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
+    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed"));
+    // The earlier record was dropped: the next reader builds one.
+    EXPECT_EQ(GetProgramInfo().ProgramName, u"Unknown");
+}
+
+TEST_F(ProgramInfoTest, OtherProductEdition) {
+    struct Case { const char* what; std::u16string name, version; bool key; std::u16string published; int result; };
+    const Case cases[] = {
+        {"4.10.11", u"Brindle Vaultly", u"4.10.11", true, u"Brindle Vaultly Ultimate", 1},
+        {"4.10.16", u"Brindle Vaultly", u"4.10.16", true, u"Brindle Vaultly Ultimate", 1},
+        {"other version", u"Brindle Vaultly", u"4.10.12", true, u"Brindle Vaultly", 1},
+        {"other product", u"Brindle vaultly", u"4.10.11", true, u"Brindle vaultly", 1},
+        {"key missing", u"Brindle Vaultly", u"4.10.11", false, u"", 0},
+    };
+    for (const Case& c : cases) {
+        ResetMachine();
+        if (c.key) fp.registry.SetText(Hive::LocalMachine, kOtherKey, u"InstalledProductEdition", u"Ultimate");
+        ProgramInfo r = AllGiven();
+        r.ProgramName = c.name;
+        r.DisplayName = c.name;
+        r.ProgramVersionNumber = c.version;
+        EXPECT_EQ(DiscoverProgramInfo(r), c.result) << c.what;
+        const ProgramInfo& p = GetProgramInfo();
+        EXPECT_EQ(p.ProgramName, c.published) << c.what;
+        EXPECT_EQ(p.DisplayName, c.published) << c.what;
+        if (c.key) {
+            for (const auto& a : fp.registry.accesses)
+                if (ToLowerAscii(a.path) == ToLowerAscii(kOtherKey)) {
+                    EXPECT_EQ(a.sam, plat::kKeyRead | plat::kKeyWow64_64);
+                }
+        } else {
+            // The shared record stays empty and is not built anew.
+            EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] Can\u00B4t open RegKey: " + kOtherKey)) << c.what;
+            EXPECT_TRUE(p.InstallLocation.empty());
+            EXPECT_EQ(p.ProgramLanguage, 0);
+        }
+    }
+}
+
+TEST_F(ProgramInfoTest, OtherProductEditionValues) {
+    struct Case { const char* what; bool value; std::u16string edition; std::u16string name; };
+    const std::u16string longest(260, u'e');
+    const Case cases[] = {
+        {"value missing", false, u"", u"Brindle Vaultly"},
+        {"value empty", true, u"", u"Brindle Vaultly"},
+        {"260 characters", true, longest, u"Brindle Vaultly " + longest},
+        {"261 characters", true, longest + u"e", u"Brindle Vaultly"},
+    };
+    for (const Case& c : cases) {
+        ResetMachine();
+        fp.registry.AddKey(Hive::LocalMachine, kOtherKey);
+        if (c.value) fp.registry.SetText(Hive::LocalMachine, kOtherKey, u"InstalledProductEdition", c.edition, true);
+        ProgramInfo r = AllGiven();
+        r.ProgramName = r.DisplayName = u"Brindle Vaultly";
+        r.ProgramVersionNumber = u"4.10.16";
+        EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
+        EXPECT_EQ(GetProgramInfo().ProgramName, c.name) << c.what;
+        EXPECT_EQ(GetProgramInfo().DisplayName, c.name) << c.what;
+    }
+}
+
+TEST_F(ProgramInfoTest, LockHeldElsewhere) {
+    SetProgramInfoLockWaitForTests(50);
+    std::atomic<bool> held{false}, release{false};
+    std::thread holder([&] {
+        std::lock_guard<std::recursive_timed_mutex> lock(ProgramInfoLock());
+        held = true;
+        while (!release) std::this_thread::yield();
+    });
+    while (!held) std::this_thread::yield();
+
+    ProgramInfo r = AllGiven();
+    EXPECT_EQ(DiscoverProgramInfo(r), 0);
+    EXPECT_TRUE(r.EditionDisplayName.empty());
+    // No record and no way to build one: an empty record, not a crash.
+    const ProgramInfo& none = GetProgramInfo();
+    EXPECT_TRUE(none.ProgramName.empty());
+    EXPECT_EQ(msi.enumCalls, 0);  // nothing was built
+    release = true;
+    holder.join();
+
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    const ProgramInfo* published = &GetProgramInfo();
+    held = false;
+    release = false;
+    std::thread again([&] {
+        std::lock_guard<std::recursive_timed_mutex> lock(ProgramInfoLock());
+        held = true;
+        while (!release) std::this_thread::yield();
+    });
+    while (!held) std::this_thread::yield();
+    EXPECT_EQ(&GetProgramInfo(), published);  // the current record, without the lock
+    release = true;
+    again.join();
+    EXPECT_TRUE(LoggedPart(u"ProgramInfoLock not taken within 50 ms"));
+}
+
+// --- Building on first use ---------------------------------------------------------
+
+TEST_F(ProgramInfoTest, FirstUseFromTheStubsVersionResource) {
+    fp.versions.SetSimple(kSelf, {{u"ProductName", u"PhotoStudio Professional"},
+                                  {u"ProductVersion", u"21.0"},
+                                  {u"Comments", u"1031"}});
+    const ProgramInfo& p = GetProgramInfo();
+    EXPECT_EQ(p.ProgramName, u"PhotoStudio Professional");
+    EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition");
+    EXPECT_EQ(p.ProgramVersionNumber, u"21.0");
+    EXPECT_EQ(p.ProgramLanguage, 1031);
+    EXPECT_EQ(p.IsStubExe, 1);
+    EXPECT_TRUE(p.InstallLocation.empty());
+    EXPECT_EQ(&GetProgramInfo(), &p);  // built once
+}
+
+TEST_F(ProgramInfoTest, FirstUseOfTheUpdaterItselfRunsTheChainFromItsDirectory) {
+    fp.versions.SetSimple(kSelf, {{u"ProductName", u"Brindle Uptide"}, {u"ProductVersion", u"9.0.8"}});
+    fp.files.AddFile(kSelfDir + u"VersionInfo.txt", "PhotoStudio\n21.0\n1033\n{K}\n");
+    const ProgramInfo& p = GetProgramInfo();
+    EXPECT_EQ(p.ProgramName, u"PhotoStudio");
+    EXPECT_EQ(p.ProductCode, u"{K}");
+    EXPECT_EQ(p.InstallLocation, kSelfDir);
+    EXPECT_EQ(p.IsStubExe, 0);
+}
+
+TEST_F(ProgramInfoTest, FirstUseFallbackName) {
+    struct Case { const char* what; uint32_t lcid; std::string versionInfo; const char16_t* name; };
+    const Case cases[] = {
+        {"German system", 1031, "", u"Unbekannt"},
+        {"Japanese system", 1041, "", u"\u4E0D\u660E"},
+        {"English system", 1033, "", u"Unknown"},
+        {"French system", 1036, "", u"Unknown"},
+        {"language from a partly read file", 1031, "Half\n1\n1041\n", u"\u4E0D\u660E"},
+    };
+    for (const Case& c : cases) {
+        ResetMachine();
+        fp.system.defaultLcid = c.lcid;
+        if (!c.versionInfo.empty()) fp.files.AddFile(kSelfDir + u"VersionInfo.txt", c.versionInfo);
+        const ProgramInfo& p = GetProgramInfo();
+        EXPECT_EQ(p.ProgramName, c.name) << c.what;
+        EXPECT_EQ(p.DisplayName, c.name) << c.what;
+        EXPECT_EQ(p.EditionDisplayName, c.name) << c.what;
+        EXPECT_EQ(p.InstallLocation, kSelfDir) << c.what;
+        EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed")) << c.what;
+    }
+}
+
+TEST_F(ProgramInfoTest, FirstUseWithoutModulePath) {
+    fp.system.modulePath.clear();
+    const ProgramInfo& p = GetProgramInfo();
+    EXPECT_EQ(p.ProgramName, u"Unknown");
+    EXPECT_TRUE(p.InstallLocation.empty());
+    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] GetModulDirectory failed:  (0)"));
+}
+
+TEST_F(ProgramInfoTest, FirstUsePreviewFromTheVersionResource) {
+    struct Case { std::u16string productName; bool previewSetting; std::u16string name; };
+    const Case cases[] = {
+        {u"Foo" + kSuffix, false, u"Foo" + kSuffix},
+        {u"Foo" + kSuffix + u" X" + kSuffix, false, u"Foo X" + kSuffix},
+        {u"Foo", true, u"Foo" + kSuffix},
+        {u"Foo", false, u"Foo"},
+    };
+    for (const Case& c : cases) {
+        ResetMachine();
+        if (c.previewSetting)
+            fp.registry.SetDword(Hive::LocalMachine, u"Software\\Brindle\\Brindle Uptide\\Foo", u"PreviewChannel", 1);
+        fp.versions.SetSimple(kSelf, {{u"ProductName", c.productName}, {u"ProductVersion", u"1"}, {u"Comments", u"0"}});
+        const ProgramInfo& p = GetProgramInfo();
+        EXPECT_EQ(p.ProgramName, c.name) << ToUtf8(c.productName);
+        EXPECT_EQ(p.DisplayName, c.name) << ToUtf8(c.productName);
+        EXPECT_EQ(p.EditionDisplayName, c.name) << ToUtf8(c.productName);
+    }
+}
+
+}  // namespace
