@@ -1,0 +1,95 @@
+#include "win32/Win32Platform.h"
+
+namespace plat::win32 {
+
+namespace {
+
+HANDLE H(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+// Readers share everything: the log file is open for appending while it is read.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE OpenForReading(const std::u16string& path) {
+    return ::CreateFileW(W(path), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+uint32_t Win32Files::CreateDirectory(const std::u16string& path) {
+    return ::CreateDirectoryW(W(path), nullptr) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+FileHandle Win32Files::OpenAppend(const std::u16string& path, bool writeThrough) {
+    DWORD flags = FILE_ATTRIBUTE_NORMAL | (writeThrough ? FILE_FLAG_WRITE_THROUGH : 0);
+    HANDLE h = ::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, flags,
+                             nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    ::SetFilePointer(h, 0, nullptr, FILE_END);
+    return reinterpret_cast<FileHandle>(h);
+}
+
+bool Win32Files::Write(FileHandle file, const void* data, std::size_t size) {
+    if (!file) return false;
+    // Another writer sharing the file may have appended since: write at the end.
+    ::SetFilePointer(H(file), 0, nullptr, FILE_END);
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+        DWORD written = 0;
+        if (!::WriteFile(H(file), p, chunk, &written, nullptr) || written == 0) return false;
+        p += written;
+        size -= written;
+    }
+    return true;
+}
+
+void Win32Files::Flush(FileHandle file) {
+    if (file) ::FlushFileBuffers(H(file));
+}
+
+void Win32Files::Close(FileHandle file) {
+    if (file) ::CloseHandle(H(file));
+}
+
+bool Win32Files::ReadPrefix(const std::u16string& path, std::size_t maxBytes, std::string& bytes) {
+    bytes.clear();
+    HANDLE h = OpenForReading(path);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    char buf[4096];
+    while (bytes.size() < maxBytes) {
+        std::size_t want = maxBytes - bytes.size();
+        DWORD got = 0;
+        if (!::ReadFile(h, buf, want < sizeof buf ? static_cast<DWORD>(want) : DWORD{sizeof buf}, &got, nullptr) ||
+            got == 0)
+            break;
+        bytes.append(buf, got);
+    }
+    ::CloseHandle(h);
+    return true;
+}
+
+bool Win32Files::CanOpenForReading(const std::u16string& path) {
+    // Directories cannot be opened this way, so they do not count as files.
+    HANDLE h = OpenForReading(path);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(h);
+    return true;
+}
+
+uint32_t Win32Files::DeleteFile(const std::u16string& path) {
+    return ::DeleteFileW(W(path)) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+bool Win32Files::GetLastAccessTime(const std::u16string& path, DateTime& utc) {
+    HANDLE h = OpenForReading(path);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    FILETIME access{};
+    SYSTEMTIME st{};
+    bool ok = ::GetFileTime(h, nullptr, &access, nullptr) && ::FileTimeToSystemTime(&access, &st);
+    ::CloseHandle(h);
+    if (!ok) return false;
+    utc = DateTime{st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+    return true;
+}
+
+}  // namespace plat::win32

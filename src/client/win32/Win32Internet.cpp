@@ -1,0 +1,273 @@
+#include "win32/Win32Platform.h"
+
+#include <urlmon.h>
+
+namespace plat::win32 {
+
+namespace {
+
+// An Internet handle shared by its children, so that a connection or session
+// is closed only after every request opened from it, whatever the order in
+// which the caller drops them.
+class InetHandle {
+public:
+    explicit InetHandle(HINTERNET h) : mHandle(h) {}
+    ~InetHandle() { ::InternetCloseHandle(mHandle); }
+    InetHandle(const InetHandle&) = delete;
+    InetHandle& operator=(const InetHandle&) = delete;
+    HINTERNET Get() const { return mHandle; }
+
+private:
+    HINTERNET mHandle;
+};
+using SharedHandle = std::shared_ptr<InetHandle>;
+
+void Fail(InetError& error) { FillInetError(::GetLastError(), error); }
+
+class Win32HttpRequest : public HttpRequest {
+public:
+    Win32HttpRequest(SharedHandle connection, HINTERNET request)
+        : mConnection(std::move(connection)), mRequest(std::make_shared<InetHandle>(request)) {}
+
+    bool Send(const std::u16string& headers, const std::string& body, InetError& error) override {
+        BOOL ok = ::HttpSendRequestW(mRequest->Get(), headers.empty() ? nullptr : W(headers),
+                                     static_cast<DWORD>(headers.size()),
+                                     body.empty() ? nullptr : const_cast<char*>(body.data()),
+                                     static_cast<DWORD>(body.size()));
+        if (!ok) Fail(error);
+        return ok != FALSE;
+    }
+
+    bool QueryStatusCode(uint32_t& status) override {
+        DWORD code = 0, len = sizeof code;
+        if (!::HttpQueryInfoW(mRequest->Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &len,
+                              nullptr))
+            return false;
+        // Wine answers 0 for a request that got no response (never sent, or
+        // failed); Windows fails the query. No server sends status 0.
+        if (code == 0) {
+            ::SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+            return false;
+        }
+        status = code;
+        return true;
+    }
+
+    std::size_t Read(void* buffer, std::size_t size, InetError& error) override {
+        DWORD got = 0;
+        DWORD want = size > 0x7fffffff ? 0x7fffffff : static_cast<DWORD>(size);
+        if (!::InternetReadFile(mRequest->Get(), buffer, want, &got)) {
+            Fail(error);
+            return 0;
+        }
+        return got;
+    }
+
+private:
+    SharedHandle mConnection;  // kept open while the request lives
+    SharedHandle mRequest;
+};
+
+class Win32HttpConnection : public HttpConnection {
+public:
+    Win32HttpConnection(SharedHandle session, HINTERNET connection)
+        : mSession(std::move(session)), mConnection(std::make_shared<InetHandle>(connection)) {}
+
+    std::unique_ptr<HttpRequest> OpenRequest(const std::u16string& verb, const std::u16string& object, uint32_t flags,
+                                             InetError& error) override {
+        HINTERNET h = ::HttpOpenRequestW(mConnection->Get(), W(verb), W(object), nullptr, nullptr, nullptr, flags, 1);
+        if (!h) {
+            Fail(error);
+            return nullptr;
+        }
+        return std::make_unique<Win32HttpRequest>(mConnection, h);
+    }
+
+private:
+    SharedHandle mSession;
+    SharedHandle mConnection;
+};
+
+class Win32InternetSession : public InternetSession {
+public:
+    explicit Win32InternetSession(HINTERNET session) : mSession(std::make_shared<InetHandle>(session)) {}
+
+    std::unique_ptr<HttpConnection> Connect(const std::u16string& server, bool secure, InetError& error) override {
+        std::u16string host;
+        uint16_t port = 0;
+        SplitServer(server, host, port);
+        if (!port) port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
+        HINTERNET h = ::InternetConnectW(mSession->Get(), W(host), port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
+                                         secure ? INTERNET_FLAG_SECURE : 0, 1);
+        if (!h) {
+            Fail(error);
+            return nullptr;
+        }
+        return std::make_unique<Win32HttpConnection>(mSession, h);
+    }
+
+private:
+    SharedHandle mSession;
+};
+
+// Bind-status callback for URLDownloadToFileW. It lives on the caller's stack
+// for the one synchronous download, so reference counting is not needed. It
+// forwards progress and records the HTTP status, because some urlmon versions
+// report success for an error page and save it as the file.
+class DownloadStatus : public IBindStatusCallback, public IHttpNegotiate {
+public:
+    explicit DownloadStatus(DownloadProgress* progress) : mProgress(progress) {}
+    virtual ~DownloadStatus() = default;
+
+    DWORD httpStatus = 0;        // 0: no HTTP response seen
+    HRESULT stopResult = S_OK;   // as reported by OnStopBinding
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IBindStatusCallback)) {
+            *ppv = static_cast<IBindStatusCallback*>(this);
+            return S_OK;
+        }
+        if (riid == __uuidof(IHttpNegotiate)) {
+            *ppv = static_cast<IHttpNegotiate*>(this);
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    // IBindStatusCallback
+    STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) override {
+        if (mProgress) mProgress->OnProgress(progress, progressMax, statusCode);
+        return S_OK;
+    }
+    STDMETHODIMP OnStopBinding(HRESULT hresult, LPCWSTR) override {
+        stopResult = hresult;
+        return S_OK;
+    }
+    STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP OnObjectAvailable(REFIID, IUnknown*) override { return E_NOTIMPL; }
+
+    // IHttpNegotiate
+    STDMETHODIMP BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* additionalHeaders) override {
+        if (additionalHeaders) *additionalHeaders = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR, LPWSTR* additionalRequestHeaders) override {
+        httpStatus = responseCode;
+        if (additionalRequestHeaders) *additionalRequestHeaders = nullptr;
+        return S_OK;
+    }
+
+private:
+    DownloadProgress* mProgress;
+};
+
+}  // namespace
+
+void SplitServer(const std::u16string& server, std::u16string& host, uint16_t& port) {
+    host = server;
+    port = 0;
+    std::size_t colon = server.rfind(u':');
+    if (colon == std::u16string::npos) return;
+    std::size_t bracket = server.rfind(u']');
+    // A bare IPv6 address has colons but no port.
+    if (bracket == std::u16string::npos ? server.find(u':') != colon : colon < bracket) return;
+    std::u16string digits = server.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5) return;
+    uint32_t value = 0;
+    for (char16_t c : digits) {
+        if (c < u'0' || c > u'9') return;
+        value = value * 10 + (c - u'0');
+    }
+    if (value == 0 || value > 65535) return;
+    host = server.substr(0, colon);
+    if (host.size() >= 2 && host.front() == u'[' && host.back() == u']') host = host.substr(1, host.size() - 2);
+    port = static_cast<uint16_t>(value);
+}
+
+// Texts for WinINet errors that some WinINet builds (Wine's) have no message for.
+static std::u16string KnownInetText(uint32_t code) {
+    switch (code) {
+    case ERROR_INTERNET_EXTENDED_ERROR: return u"An extended error was returned from the server.\r\n";
+    case ERROR_INTERNET_CONNECTION_RESET: return u"The connection with the server has been reset.\r\n";
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED: return u"The server is requesting client authentication.\r\n";
+    case ERROR_INTERNET_INVALID_CA: return u"The certificate authority is invalid or incorrect.\r\n";
+    case ERROR_INTERNET_SEC_CERT_ERRORS: return u"The SSL certificate contains errors.\r\n";
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED: return u"The revocation check of the SSL certificate failed.\r\n";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return u"The server response could not be parsed.\r\n";
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR: return u"An error occurred in the secure channel support.\r\n";
+    case ERROR_INTERNET_SEC_INVALID_CERT: return u"The SSL certificate is invalid.\r\n";
+    case ERROR_INTERNET_SEC_CERT_REVOKED: return u"The SSL certificate was revoked.\r\n";
+    default: return {};
+    }
+}
+
+void FillInetError(uint32_t code, InetError& error) {
+    error.thrown = true;
+    error.code = code;
+    // The WinINet message table first, then the system's, as the framework does.
+    std::u16string text = FormatMessageText(code, ::GetModuleHandleW(L"wininet.dll"));
+    if (text.empty()) text = FormatMessageText(code, nullptr);
+    if (text.empty()) text = KnownInetText(code);
+    if (code == ERROR_INTERNET_EXTENDED_ERROR && !text.empty()) {
+        DWORD detailCode = 0, len = 0;
+        if (!::InternetGetLastResponseInfoW(&detailCode, nullptr, &len) &&
+            ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && len) {
+            std::wstring detail(len + 1, L'\0');
+            if (::InternetGetLastResponseInfoW(&detailCode, &detail[0], &len))
+                text += u"\r\n" + U16(detail.c_str(), wcsnlen(detail.c_str(), detail.size()));
+        }
+    }
+    error.description = text;
+    // The failure stays the thread's last error, as after the framework's exception.
+    ::SetLastError(code);
+}
+
+std::unique_ptr<InternetSession> Win32Internet::OpenSession(const std::u16string& agent, InetError& error) {
+    HINTERNET h = ::InternetOpenW(W(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    if (!h) {
+        Fail(error);
+        return nullptr;
+    }
+    return std::make_unique<Win32InternetSession>(h);
+}
+
+bool Win32Internet::IsConnected() {
+    DWORD flags = 0;
+    return ::InternetGetConnectedState(&flags, 0) != FALSE;
+}
+
+int32_t Win32Internet::CoInitialize() { return ::CoInitialize(nullptr); }
+void Win32Internet::CoUninitialize() { ::CoUninitialize(); }
+void Win32Internet::DeleteUrlCacheEntry(const std::u16string& url) { ::DeleteUrlCacheEntryW(W(url)); }
+
+int32_t Win32Internet::DownloadToFile(const std::u16string& url, const std::u16string& path,
+                                      DownloadProgress* progress) {
+    DownloadStatus status(progress);
+    HRESULT hr = ::URLDownloadToFileW(nullptr, W(url), W(path), 0, &status);
+    if (FAILED(hr)) return hr;
+    if (FAILED(status.stopResult)) return status.stopResult;
+    if (status.httpStatus >= 400) {
+        // An error page is not the file that was asked for.
+        ::DeleteFileW(W(path));
+        return status.httpStatus == 404 || status.httpStatus == 410 ? INET_E_OBJECT_NOT_FOUND
+                                                                    : INET_E_DOWNLOAD_FAILURE;
+    }
+    DWORD attributes = ::GetFileAttributesW(W(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD err = ::GetLastError();
+        return err ? HRESULT_FROM_WIN32(err) : E_FAIL;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+    return hr;
+}
+
+}  // namespace plat::win32

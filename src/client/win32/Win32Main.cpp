@@ -1,0 +1,16 @@
+#include "app/BRUptide.h"
+#include "win32/Win32Platform.h"
+
+#include <commctrl.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
+    // A missing medium must fail the call, not stop a silent run with a system dialog.
+    ::SetErrorMode(SEM_FAILCRITICALERRORS);
+    // The dialog uses the version 6 progress bar and tooltips (see the manifest).
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    plat::Install(plat::win32::RealPlatform());
+    brut::BRUptide app;
+    app.InitInstance();
+    return app.ExitInstance();
+}
