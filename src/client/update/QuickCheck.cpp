@@ -1,0 +1,235 @@
+#include "update/QuickCheck.h"
+
+#include "app/CmdLineInfo.h"
+#include "log/Log.h"
+#include "system/Settings.h"
+#include "system/SystemFacts.h"
+#include "ui/Texts.h"
+#include "update/RequestDocument.h"
+#include "update/WebService.h"
+#include "update/XmlGuard.h"
+#include "util/Text.h"
+#include "win32/Platform.h"
+
+namespace brut {
+
+namespace {
+
+bool IsOnline() {
+    plat::Internet* internet = plat::Get().internet;
+    return internet && internet->IsConnected();
+}
+
+const char* ParseFailure(XmlParse result) {
+    switch (result) {
+        case XmlParse::TooDeep: return "nested too deeply";
+        case XmlParse::NoRoot: return "no root element";
+        default: return "not well-formed";
+    }
+}
+
+int ReplyStatus(XmlParse result) {
+    switch (result) {
+        case XmlParse::Ok: return kReplyRead;
+        case XmlParse::NoRoot: return kReplyNoRoot;
+        case XmlParse::TooDeep: return kReplyTooDeep;
+        case XmlParse::NotWellFormed: break;
+    }
+    return kReplyNotWellFormed;
+}
+
+void LogParseFailure(const char16_t* what, XmlParse result, const std::string& detail) {
+    if (result == XmlParse::TooDeep)
+        LogError(u"%s rejected: nested deeper than %d levels", what, static_cast<int>(kMaxXmlDepth));
+    else if (detail.empty())
+        LogError(u"%s unusable: %s", what, FromLatin1(ParseFailure(result)));
+    else
+        LogError(u"%s unusable: %s (%s)", what, FromLatin1(ParseFailure(result)), FromLatin1(detail));
+}
+
+// Text of the first child element `name` of `root`, when it has one.
+bool ChildText(const TiXmlElement& root, const char* name, std::u16string& text) {
+    const TiXmlElement* child = root.FirstChildElement(name);
+    const char* value = child ? child->GetText() : nullptr;
+    if (!value) return false;
+    text = plat::Sys().FromAnsi(value);
+    return true;
+}
+
+}  // namespace
+
+ResultPair QuickCheck::StartWorker(DownloadCallback*) {
+    LogWarning(u"QuickCheck::StartWorker: the worker hand-off is not available in this build");
+    return ResultPair{kResultHandOffReturned, 0};
+}
+
+bool QuickCheck::IntervalGate() {
+    const ProgramInfo& info = Program();
+    if (info.IsStubExe == 1) return true;
+    const int64_t now = plat::Sys().UnixNow();
+    const int32_t interval = mCmdLineInfo ? mCmdLineInfo->mUpdateIntervalInHours : 0;
+    if (interval == 0) return true;
+
+    int32_t stored = 0;
+    if (!ReadLastUpdateCheck(info, stored)) {
+        LogInfo(u"ResetLastUpdateCheck()");
+        ResetLastUpdateCheck(info);
+        return true;
+    }
+    // The stored text is read as 32 bits and taken unsigned; the interval too.
+    const int64_t storedTime = static_cast<int64_t>(static_cast<uint32_t>(stored));
+    const int64_t hours = (now - storedTime) / 3600;
+    const int64_t intervalHours = static_cast<int64_t>(static_cast<uint32_t>(interval));
+    if (hours < intervalHours) {
+        LogInfo(u"UpdateCheck not necessary because it is only %d hours since last Update.",
+                static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(hours))));
+        return false;
+    }
+    return true;
+}
+
+int QuickCheck::ExtractReplyText(const std::u16string& reply, std::string& text, std::size_t bufferSize) {
+    text.clear();
+    TiXmlDocument envelope;
+    std::string detail;
+    XmlParse parsed = ParseXmlGuarded(envelope, plat::Sys().ToAnsi(reply), &detail);
+    if (parsed != XmlParse::Ok) {
+        LogParseFailure(u"Reply envelope", parsed, detail);
+        return ReplyStatus(parsed);
+    }
+    const char* rootText = envelope.RootElement()->GetText();
+    if (!rootText || bufferSize == 0) return kReplyRead;
+    text = rootText;
+    if (text.size() > bufferSize - 1) text.resize(bufferSize - 1);
+    return kReplyRead;
+}
+
+int QuickCheck::LoadAndReadResponseXML(const std::string& text) {
+    LogInfo(u"start LoadAndReadResponseXML");
+    if (text.empty()) return kReplyNoText;
+    TiXmlDocument document;
+    std::string detail;
+    XmlParse parsed = ParseXmlGuarded(document, text, &detail);
+    if (parsed != XmlParse::Ok) {
+        // The decision then runs on empty reply values.
+        LogParseFailure(u"QuickCheckResponse.xml", parsed, detail);
+        return ReplyStatus(parsed);
+    }
+    const TiXmlElement& root = *document.RootElement();
+    std::u16string value;
+    if (ChildText(root, "ErrorMessage", value)) {
+        LogError(u"QuickCheckResponse.xml contains ServerErrorMessage");
+        LogTextError(value);
+        mReply.mIsServerError = 1;
+    }
+    if (ChildText(root, "UptideWorkerUrl", value)) {
+        LogInfo(u"uptideWorkerUrl = %s", value);
+        mWorkerUrl = value;
+    }
+    if (ChildText(root, "MaxUpdateableProductVersionExistingOnServer", value)) {
+        LogInfo(u"MaxpdateableProductVersionExistingOnServer = %s", value);
+        mReply.mOfferedVersion = value;
+    }
+    if (ChildText(root, "MajorUpgradeProductVersion", value)) {
+        LogInfo(u"MajorUpgradeProductVersion = %s", value);
+        mReply.mOfferedMajorVersion = ParseInt32(value);
+    }
+    if (ChildText(root, "AdViewerUrl", value)) {
+        LogInfo(u"adViewerDownloadUrl = %s", value);
+        mAdViewerUrl = value;
+    }
+    LogInfo(u"end LoadAndReadResponseXML");
+    return kReplyRead;
+}
+
+int32_t QuickCheck::Decide() {
+    const bool isQuickCheck = mCmdLineInfo && mCmdLineInfo->mIsQuickCheck;
+    if (isQuickCheck) {
+        const bool upgrade = mReply.mOfferedMajorVersion != 0;
+        if (!mReply.mOfferedVersion.empty()) return upgrade ? kResultUpdateAndUpgrade : kResultUpdate;
+        return upgrade ? kResultUpgradeOnly : kResultUpToDate;
+    }
+    if (!mWorkerUrl.empty()) {
+        LogInfo(u"New UptideWorker available from %s", mWorkerUrl);
+        return kResultNewWorker;
+    }
+    std::u16string version;
+    if (GetWorkerVersion(Program(), version)) {
+        LogInfo(u"Use old UptideWorker.");
+        return kResultCachedWorker;
+    }
+    LogError(u"No Uptider available.");
+    return kResultNoWorker;
+}
+
+void QuickCheck::StoreResultText(int32_t code) {
+    uint32_t textId;
+    uint32_t flag = 0;
+    switch (code) {
+        case kResultUpdate:
+        case kResultUpdateAndUpgrade: textId = TXT_UPDATE_AVAILABLE; flag = 1; break;
+        case kResultNoWorker:
+        case kResultServiceUnusable: textId = TXT_SERVER_MAINTENANCE; break;
+        case kResultOffline: textId = TXT_CONNECTION_FAILED; break;
+        case kResultServerError: textId = TXT_CONTACT_SUPPORT; break;
+        case kResultUpgradeOnly: textId = TXT_UP_TO_DATE; break;
+        default: return;
+    }
+    const ProgramInfo& info = Program();
+    std::u16string text = GetLocalizedText(info.ProgramLanguage, textId);
+    if (code == kResultServerError && mCmdLineInfo)
+        text = ReplaceProductName(info.ProgramLanguage, text, mCmdLineInfo->mWindowCaption);
+    WriteUpdateResult(info, flag, text);
+}
+
+ResultPair QuickCheck::CheckForUpdate() {
+    if (!IntervalGate()) return ResultPair{kResultNotDue, 0};
+
+    const ProgramInfo& info = Program();
+    const bool isQuickCheck = mCmdLineInfo && mCmdLineInfo->mIsQuickCheck;
+    int buildError = 0;
+    std::unique_ptr<TiXmlDocument> request = BuildQuickCheckXml(&buildError, info, isQuickCheck);
+    if (!request) {
+        LogError(u"Failed building QuickCheck (%d)", buildError);
+        return ResultPair{kResultRequestNotBuilt, 0};
+    }
+
+    WebServiceResult call = CallWebService(info, *request, u"/QuickCheck", u"QuickCheckXML");
+    mIsAnsweredOverHttpRetry = call.IsAnsweredOverHttpRetry;
+
+    int32_t code;
+    if (call.Result != 0) {
+        LogError(u"result != S_OK");
+        if (IsOnline()) {
+            WriteLastUpdateCheckNow(info);
+            code = kResultServiceUnusable;
+        } else {
+            code = kResultOffline;
+        }
+    } else {
+        // An envelope that cannot be read counts as an empty reply.
+        std::string replyText;
+        ExtractReplyText(call.Reply, replyText, call.Reply.size() + 1);
+        LogInfo(u"Server response = %s", call.Reply);
+        if (replyText.empty()) {
+            LogError(u"Length of responseString = 0");
+            WriteLastUpdateCheckNow(info);
+            code = kResultServiceUnusable;
+        } else {
+            LoadAndReadResponseXML(replyText);
+            if (mReply.mIsServerError) {
+                LogError(u"ResponseString contains ServerErrorMesage! ");
+                WriteLastUpdateCheckNow(info);
+                code = kResultServerError;
+            } else {
+                code = Decide();
+            }
+        }
+    }
+
+    request.reset();
+    if (mCmdLineInfo && mCmdLineInfo->mIsWriteCheckResultToReg) StoreResultText(code);
+    return ResultPair{code, 0};
+}
+
+}  // namespace brut

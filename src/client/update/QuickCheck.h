@@ -1,0 +1,54 @@
+#pragma once
+// The update checker: interval gate, request, exchange with the service and
+// the decision condensed into one `UpdateResult` code.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "product/ProgramInfo.h"
+#include "update/UpdaterBase.h"
+
+namespace brut {
+
+// Statuses of ExtractReplyText and LoadAndReadResponseXML.
+constexpr int kReplyRead = 0;
+constexpr int kReplyNoText = 1;
+constexpr int kReplyNotWellFormed = 10;
+constexpr int kReplyNoRoot = 11;
+constexpr int kReplyTooDeep = 13;  // rejected unparsed: nested beyond kMaxXmlDepth
+
+class QuickCheck : public UpdaterBase {
+public:
+    ResultPair CheckForUpdate() override;
+    // The hand-off is not part of this build yet: it answers {14, 0}.
+    ResultPair StartWorker(DownloadCallback* progress) override;
+
+    // True when a check is due.
+    bool IntervalGate();
+    // Writes the envelope root's text into `text`, cut to `bufferSize` - 1 bytes.
+    // On any failure `text` is left empty.
+    int ExtractReplyText(const std::u16string& reply, std::string& text, std::size_t bufferSize);
+    // Reads the inner reply (single-byte text) into the reply record and the URLs.
+    int LoadAndReadResponseXML(const std::string& text);
+    // The decision on a read reply without server error.
+    int32_t Decide();
+    // Stores the localized result sentence for the codes that have one.
+    void StoreResultText(int32_t code);
+
+    // The product record the check describes: the shared one unless set.
+    const ProgramInfo& Program() const { return mProgramInfo ? *mProgramInfo : GetProgramInfo(); }
+    void SetProgramInfo(const ProgramInfo* info) { mProgramInfo = info; }
+
+    // True when the service answered only over the http retry, without SSL: the
+    // download addresses of such a reply must not be trusted.
+    bool AnsweredOverHttpRetry() const { return mIsAnsweredOverHttpRetry; }
+
+    std::u16string mWorkerUrl;    // UptideWorkerUrl
+    std::u16string mAdViewerUrl;  // AdViewerUrl
+
+private:
+    const ProgramInfo* mProgramInfo = nullptr;
+    bool mIsAnsweredOverHttpRetry = false;
+};
+
+}  // namespace brut

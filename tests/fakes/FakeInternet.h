@@ -1,0 +1,89 @@
+#pragma once
+// Scripted Windows Internet API: one exchange per connection, every request
+// recorded, failures (thrown or plain) injected per step.
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "win32/Platform.h"
+
+namespace fake {
+
+// A failure the framework would throw (CInternetException).
+plat::InetError Thrown(uint32_t code, const std::u16string& description);
+
+// What the server side does for one POST, step by step.
+struct Exchange {
+    bool connectRefused = false;     // Connect returns null
+    plat::InetError connectError;    // thrown when .thrown
+    bool openRefused = false;
+    plat::InetError openError;
+    bool sendRefused = false;
+    plat::InetError sendError;
+    bool statusUnreadable = false;
+    uint32_t status = 200;
+    std::string body;
+    std::size_t readChunk = 0;       // bytes per Read at most (0: as many as asked)
+    // After this many body bytes the next Read fails with readError (npos: never).
+    std::size_t readFailsAfter = std::string::npos;
+    plat::InetError readError;
+    // A body of this many extra bytes of `fillByte` after `body`, produced on the fly.
+    std::size_t fillBytes = 0;
+    char fillByte = 'x';
+};
+
+// One request as the client made it.
+struct RecordedRequest {
+    std::u16string server;
+    bool secure = false;
+    bool opened = false;
+    std::u16string verb;
+    std::u16string object;
+    uint32_t flags = 0;
+    bool sent = false;
+    std::u16string headers;
+    std::string body;
+    bool statusQueried = false;
+    std::size_t bytesRead = 0;
+};
+
+class FakeInternet : public plat::Internet {
+public:
+    std::unique_ptr<plat::InternetSession> OpenSession(const std::u16string& agent, plat::InetError& error) override;
+    bool IsConnected() override { return connected; }
+    int32_t CoInitialize() override;
+    void CoUninitialize() override { ++coUninitialized; }
+    void DeleteUrlCacheEntry(const std::u16string& url) override { deletedCacheEntries.push_back(url); }
+    int32_t DownloadToFile(const std::u16string& url, const std::u16string& path,
+                           plat::DownloadProgress* progress) override;
+
+    // Session
+    bool sessionFails = false;
+    plat::InetError sessionError;
+    std::vector<std::u16string> agents;
+    int sessionsClosed = 0;
+
+    bool connected = true;
+
+    // Each connection takes the next exchange; when none is left, `fallback`.
+    std::deque<Exchange> script;
+    Exchange fallback;
+    std::vector<RecordedRequest> requests;
+
+    // Downloads: the handler decides (default: S_OK); every call is recorded.
+    struct Download { std::u16string url, path; };
+    std::vector<Download> downloads;
+    std::function<int32_t(const std::u16string& url, const std::u16string& path, plat::DownloadProgress*)> downloadHandler;
+    int32_t coInitializeResult = 0;
+    int coInitialized = 0;
+    int coUninitialized = 0;
+    std::vector<std::u16string> deletedCacheEntries;
+
+    // Used by the session objects.
+    Exchange NextExchange();
+};
+
+}  // namespace fake

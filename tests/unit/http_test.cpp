@@ -1,0 +1,334 @@
+#include <gtest/gtest.h>
+
+#include "fakes/FakeInternet.h"
+#include "fakes/FakePlatform.h"
+#include "log/Log.h"
+#include "net/HttpWrapper.h"
+#include "util/Text.h"
+
+using namespace brut;
+
+namespace {
+
+// "TAG message" of every log line written so far.
+std::vector<std::u16string> LogLines(fake::FakePlatform& fp) {
+    std::vector<std::u16string> out;
+    for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) {
+        std::u16string all = FromLatin1(fp.files.Contents(f));
+        std::size_t start = 0;
+        for (std::size_t end; (end = all.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
+            std::u16string line = all.substr(start, end - start);
+            std::size_t tag = line.find(u' ', 20) + 1;
+            std::size_t text = line.find(u"] ", tag);
+            if (text == std::u16string::npos) continue;
+            out.push_back(line.substr(tag, 3) + u" " + line.substr(text + 2));
+        }
+    }
+    return out;
+}
+
+class HttpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fp.internet = &net;
+        fp.InstallAll();
+        fp.files.AddDirectory(u"C:\\Temp");
+        ResetLogForTests();
+    }
+    void TearDown() override { ResetLogForTests(); }
+
+    std::vector<std::u16string> Errors() {
+        std::vector<std::u16string> out;
+        for (const auto& l : LogLines(fp))
+            if (l.compare(0, 4, u"ERR ") == 0) out.push_back(l.substr(4));
+        return out;
+    }
+
+    fake::FakeInternet net;
+    fake::FakePlatform fp;
+};
+
+const std::u16string kUrl = u"https://uptide.brindle.example/Uptide/BRUTWebservice.asmx/QuickCheck";
+
+}  // namespace
+
+TEST(UrlEncode, CodeUnitRules) {
+    struct Case { std::u16string in, out; };
+    const Case cases[] = {
+        {u"", u""},
+        {u"azAZ09", u"azAZ09"},
+        {u" ", u"+"},
+        {u"&", u"%26"},
+        {u"\n", u"%0a"},
+        {u"\u0001", u"%01"},
+        {u"\u00FC", u"%fc"},
+        {u"\u0100", u"%100"},
+        {u"\u20AC", u"%20ac"},
+        {u"-_.~*", u"%2d%5f%2e%7e%2a"},
+        {u"<a b=\"1\"/>", u"%3ca+b%3d%221%22%2f%3e"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(UrlEncode(c.in), c.out) << ToUtf8(c.in);
+    // The service receives documents encoded twice.
+    EXPECT_EQ(UrlEncode(UrlEncode(u"<")), u"%253c");
+    EXPECT_EQ(UrlEncode(UrlEncode(u" ")), u"%2b");
+}
+
+TEST(ExtractServerAndObject, Splitting) {
+    struct Case { std::u16string url; bool secure; std::u16string server, object; };
+    const Case cases[] = {
+        {kUrl, true, u"uptide.brindle.example", u"Uptide/BRUTWebservice.asmx/QuickCheck"},
+        {u"http://host", false, u"host", u""},
+        {u"http://host/", false, u"host", u""},
+        {u"http://127.0.0.1:8080/https/x", false, u"127.0.0.1:8080", u"https/x"},
+        {u"HTTPS://host/x", false, u"HTTPS:", u"/host/x"},
+        {u"host/a/b", false, u"host", u"a/b"},
+        {u"", false, u"", u""},
+    };
+    for (const auto& c : cases) {
+        bool secure = !c.secure;
+        std::u16string server = u"old", object = u"old";
+        ExtractServerAndObject(c.url, secure, server, object);
+        EXPECT_EQ(secure, c.secure) << ToUtf8(c.url);
+        EXPECT_EQ(server, c.server) << ToUtf8(c.url);
+        EXPECT_EQ(object, c.object) << ToUtf8(c.url);
+    }
+}
+
+TEST_F(HttpTest, PostsFormAndReturnsBody) {
+    fake::Exchange ok;
+    ok.body = "<string>reply</string>";
+    ok.readChunk = 3;
+    net.script.push_back(ok);
+    {
+        CHttpWrapper http;
+        EXPECT_EQ(http.AddPostArgument(u"A", u"x y"), 1);
+        EXPECT_EQ(http.AddPostArgument(u"B&", u"<"), 1);
+        EXPECT_EQ(http.FormBody(), u"A=x+y&B&=%3c");
+        std::u16string out = u"stale";
+        EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
+        EXPECT_EQ(out, u"<string>reply</string>");
+    }
+    ASSERT_EQ(net.agents.size(), 1u);
+    EXPECT_EQ(net.agents[0], u"BRUptide");
+    EXPECT_EQ(net.sessionsClosed, 1);
+    ASSERT_EQ(net.requests.size(), 1u);
+    const auto& r = net.requests[0];
+    EXPECT_EQ(r.server, u"uptide.brindle.example");
+    EXPECT_TRUE(r.secure);
+    EXPECT_EQ(r.verb, u"POST");
+    EXPECT_EQ(r.object, u"Uptide/BRUTWebservice.asmx/QuickCheck");
+    EXPECT_EQ(r.flags, plat::kInetFlagSecure | plat::kInetFlagExistingConnect);
+    EXPECT_EQ(r.headers, u"Content-Type: application/x-www-form-urlencoded");
+    EXPECT_EQ(r.body, "A=x+y&B&=%3c");
+    EXPECT_TRUE(Errors().empty());
+}
+
+TEST_F(HttpTest, PlainHttpHasNoSecureFlagAndAgentIsExeBaseName) {
+    fp.system.modulePath = u"D:\\Stub\\PhotoStudio_Setup.v2.exe";
+    CHttpWrapper http;
+    http.AddPostArgument(u"A", u"1");
+    std::u16string out;
+    EXPECT_EQ(http.PostUrl(u"http://localhost:8080/U/x", out), 0u);
+    EXPECT_EQ(net.agents[0], u"PhotoStudio_Setup.v2");
+    EXPECT_EQ(net.requests[0].server, u"localhost:8080");
+    EXPECT_FALSE(net.requests[0].secure);
+    EXPECT_EQ(net.requests[0].flags, plat::kInetFlagExistingConnect);
+}
+
+TEST_F(HttpTest, NonOkStatusLeavesOutputUnchanged) {
+    fake::Exchange e;
+    e.status = 500;
+    e.body = "server error page";
+    net.script.push_back(e);
+    CHttpWrapper http;
+    http.AddPostArgument(u"A", u"1");
+    std::u16string out = u"before";
+    EXPECT_EQ(http.PostUrl(kUrl, out), 500u);
+    EXPECT_EQ(out, u"before");
+    EXPECT_EQ(net.requests[0].bytesRead, 0u);
+}
+
+TEST_F(HttpTest, ThrownFailuresGiveCodeDescriptionAndPrefixedLine) {
+    struct Case {
+        const char* step;
+        uint32_t code;
+        std::vector<std::u16string> errors;
+    };
+    const std::u16string d = u"The server name or address could not be resolved";
+    const Case cases[] = {
+        {"connect", 12007, {u"extract server and objects failed because: " + d}},
+        {"open", 12029, {u"open request failed because: " + d}},
+        {"send", 12045, {u"send the request failed because: " + d, d}},
+        {"read", 12030, {u"read the response failed because: " + d}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        ResetLogForTests();
+        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) fp.files.DeleteFile(f);
+        fake::Exchange e;
+        e.body = "partial body";
+        const plat::InetError thrown = fake::Thrown(c.code, d);
+        if (std::string(c.step) == "connect") e.connectError = thrown;
+        if (std::string(c.step) == "open") e.openError = thrown;
+        if (std::string(c.step) == "send") e.sendError = thrown;
+        if (std::string(c.step) == "read") {
+            e.readError = thrown;
+            e.readFailsAfter = 4;
+        }
+        net.script.push_back(e);
+        CHttpWrapper http;
+        http.AddPostArgument(u"A", u"1");
+        std::u16string out = u"before";
+        EXPECT_EQ(http.PostUrl(kUrl, out), c.code);
+        EXPECT_EQ(out, d);
+        EXPECT_EQ(Errors(), c.errors);
+    }
+}
+
+TEST_F(HttpTest, LongDescriptionIsCutAndThrownCodeZeroIsStillAFailure) {
+    fake::Exchange e;
+    e.connectError = fake::Thrown(0, std::u16string(2000, u'd'));
+    net.script.push_back(e);
+    CHttpWrapper http;
+    std::u16string out;
+    EXPECT_NE(http.PostUrl(kUrl, out), 0u);
+    EXPECT_EQ(out.size(), 1023u);
+}
+
+TEST_F(HttpTest, RefusedStepsGiveOneOrTwo) {
+    struct Case { const char* step; uint32_t result; std::u16string error; };
+    const Case cases[] = {
+        {"connect", 1, u"Can´t get an httpConnection"},
+        {"open", 1, u"Can´t open Http request."},
+        {"send", 1, u"Can´t send request."},
+        {"status", 2, u"Can´t read status code."},
+        {"status 0", 2, u"Can´t read status code."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        ResetLogForTests();
+        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) fp.files.DeleteFile(f);
+        fake::Exchange e;
+        e.body = "body";
+        e.connectRefused = std::string(c.step) == "connect";
+        e.openRefused = std::string(c.step) == "open";
+        e.sendRefused = std::string(c.step) == "send";
+        e.statusUnreadable = std::string(c.step) == "status";
+        if (std::string(c.step) == "status 0") e.status = 0;
+        net.script.push_back(e);
+        CHttpWrapper http;
+        http.AddPostArgument(u"A", u"1");
+        std::u16string out = u"before";
+        EXPECT_EQ(http.PostUrl(kUrl, out), c.result);
+        EXPECT_EQ(out, u"before");
+        EXPECT_EQ(Errors(), std::vector<std::u16string>{c.error});
+    }
+}
+
+TEST_F(HttpTest, EmptyFormIsNotSent) {
+    fake::Exchange e;
+    e.body = "ok";
+    net.script.push_back(e);
+    CHttpWrapper http;
+    std::u16string out;
+    EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
+    EXPECT_EQ(out, u"ok");
+    EXPECT_FALSE(net.requests[0].sent);
+    EXPECT_TRUE(net.requests[0].statusQueried);
+}
+
+TEST_F(HttpTest, SessionFailureIsRememberedNotThrown) {
+    net.sessionFails = true;
+    net.sessionError = fake::Thrown(12001, u"No more Internet handles can be allocated");
+    fp.system.lastError = 0;
+    CHttpWrapper http;
+    EXPECT_EQ(fp.system.lastError, 12001u);
+    http.AddPostArgument(u"A", u"1");
+    std::u16string out;
+    EXPECT_EQ(http.PostUrl(kUrl, out), 12001u);
+    EXPECT_EQ(out, u"No more Internet handles can be allocated");
+    EXPECT_TRUE(net.requests.empty());
+    EXPECT_EQ(Errors().size(), 1u);
+}
+
+TEST_F(HttpTest, EveryBodyByteBecomesOneCharacter) {
+    fake::Exchange e;
+    for (int b = 0; b < 256; ++b) e.body += static_cast<char>(b);
+    e.readChunk = 7;
+    net.script.push_back(e);
+    CHttpWrapper http;
+    std::u16string out;
+    EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
+    ASSERT_EQ(out.size(), 256u);
+    // Latin-1 code page of the fake: every code unit equals its byte.
+    for (int b = 0; b < 256; ++b) EXPECT_EQ(out[b], static_cast<char16_t>(b));
+    EXPECT_EQ(fp.system.ToAnsi(out), e.body);
+}
+
+namespace {
+
+// A code page where 0x80 is the euro sign and 0x83 only a lead byte.
+class CodePageSystem : public fake::FakeSystem {
+public:
+    std::string ToAnsi(const std::u16string& text) override {
+        std::string out;
+        for (char16_t c : text) {
+            if (c == u'\u20AC') out += '\x80';
+            else if (c == u'\u30FB') out += "\x81\x45";
+            else if (c == 0x80 || c == 0x83 || c > 0xFF) out += '?';
+            else out += static_cast<char>(c);
+        }
+        return out;
+    }
+    std::u16string FromAnsi(const std::string& bytes) override {
+        std::u16string out;
+        for (unsigned char b : bytes) {
+            if (b == 0x80) out += u'\u20AC';
+            else if (b == 0x83) out += u'\u30FB';
+            else out += static_cast<char16_t>(b);
+        }
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(HttpTest, BodyBytesRoundTripThroughTheCodePage) {
+    CodePageSystem cp;
+    plat::Platform p = plat::Get();
+    p.system = &cp;
+    plat::Install(p);
+    cp.tempPath.clear();  // no log file for this platform
+    fake::Exchange e;
+    e.body = "a\x80\xE9";
+    net.script.push_back(e);
+    fake::Exchange lead;
+    lead.body = "\x83";
+    net.script.push_back(lead);
+    CHttpWrapper http;
+    std::u16string out;
+    EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
+    EXPECT_EQ(out, std::u16string(u"a\u20AC\u00E9"));
+    EXPECT_EQ(cp.ToAnsi(out), e.body);
+    // A byte without a character of its own keeps its value.
+    EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
+    EXPECT_EQ(out, std::u16string(u"\u0083"));
+    fp.InstallAll();
+}
+
+TEST_F(HttpTest, OversizedBodyIsRefused) {
+    fake::Exchange e;
+    e.fillBytes = kMaxReplyBytes + 1;
+    net.script.push_back(e);
+    CHttpWrapper http;
+    std::u16string out = u"before";
+    EXPECT_EQ(http.PostUrl(kUrl, out), kPostBodyTooLarge);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(Errors().size(), 1u);
+
+    fake::Exchange limit;
+    limit.fillBytes = kMaxReplyBytes;
+    net.script.push_back(limit);
+    EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
+    EXPECT_EQ(out.size(), kMaxReplyBytes);
+}
