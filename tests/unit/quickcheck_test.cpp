@@ -444,12 +444,12 @@ TEST_F(QuickCheckTest, HostileRepliesEndWithDefinedCodes) {
     struct Case { const char* name; std::string body; int32_t code; const char16_t* offered; const char16_t* line; };
     const Case cases[] = {
         {"deep envelope", deepEnvelope, 9, u"", u"ERR Reply envelope rejected: nested deeper than 256 levels"},
-        {"deep inner reply", Envelope(deepInner), 1, u"",
+        {"deep inner reply", Envelope(deepInner), 9, u"",
          u"ERR QuickCheckResponse.xml rejected: nested deeper than 256 levels"},
-        {"inner reply not XML", Envelope("garbage"), 1, u"", u"ERR QuickCheckResponse.xml unusable: not well-formed"},
-        {"inner reply broken", Envelope("<R><MajorUpgradeProductVersion>5</R>"), 1, u"", nullptr},
+        {"inner reply not XML", Envelope("garbage"), 9, u"", u"ERR QuickCheckResponse.xml unusable: not well-formed"},
+        {"inner reply broken", Envelope("<R><MajorUpgradeProductVersion>5</R>"), 9, u"", u"ERR QuickCheckResponse.xml could not be read (10)"},
         {"many siblings are fine", Envelope(flat), 3, u"7", nullptr},
-        {"a DOCTYPE leaves no root", Envelope(laughs), 1, u"", u"ERR QuickCheckResponse.xml unusable: no root element"},
+        {"a DOCTYPE leaves no root", Envelope(laughs), 9, u"", u"ERR QuickCheckResponse.xml unusable: no root element"},
         {"unknown entities are not expanded",
          Envelope(Reply("<MaxUpdateableProductVersionExistingOnServer>&b;x</MaxUpdateableProductVersionExistingOnServer>")),
          3, u"b;x", nullptr},

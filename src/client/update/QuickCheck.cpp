@@ -216,8 +216,13 @@ ResultPair QuickCheck::CheckForUpdate() {
             WriteLastUpdateCheckNow(info);
             code = kResultServiceUnusable;
         } else {
-            LoadAndReadResponseXML(replyText);
-            if (mReply.mIsServerError) {
+            // An inner reply that cannot be read is a broken service, not "up to date".
+            const int readStatus = LoadAndReadResponseXML(replyText);
+            if (readStatus != 0) {
+                LogError(u"QuickCheckResponse.xml could not be read (%d)", readStatus);
+                WriteLastUpdateCheckNow(info);
+                code = kResultServiceUnusable;
+            } else if (mReply.mIsServerError) {
                 LogError(u"ResponseString contains ServerErrorMesage! ");
                 WriteLastUpdateCheckNow(info);
                 code = kResultServerError;
