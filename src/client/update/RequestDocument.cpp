@@ -28,7 +28,7 @@ std::string ToXmlText(const std::u16string& value, bool* wasCut) {
 
 TiXmlElement* AddTextElement(TiXmlNode& parent, const char* name, const std::string& text) {
     TiXmlElement* element = AddEmptyElement(parent, name);
-    element->LinkEndChild(new TiXmlText(text));
+    element->LinkEndChild(new TiXmlText(text.c_str()));
     return element;
 }
 
@@ -85,7 +85,7 @@ void AddMachineGuidElement(TiXmlNode& root) {
 std::string SerializeXml(const TiXmlDocument& document) {
     TiXmlPrinter printer;
     document.Accept(&printer);
-    return printer.Str();
+    return std::string(printer.CStr(), printer.Size());
 }
 
 namespace {
