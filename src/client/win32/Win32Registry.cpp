@@ -49,7 +49,12 @@ uint32_t Win32Registry::QueryValue(KeyHandle key, const std::u16string& name, ui
 
 uint32_t Win32Registry::SetValue(KeyHandle key, const std::u16string& name, uint32_t type,
                                  const std::vector<uint8_t>& data) {
-    return static_cast<uint32_t>(::RegSetValueExW(Key(key), W(name), 0, type, data.empty() ? nullptr : data.data(),
+    // The system quietly stores a terminating zero when the code unit just past an
+    // unterminated text is zero; a non-zero guard keeps the stored bytes exact.
+    std::vector<uint8_t> guarded(data);
+    guarded.push_back(0xFF);
+    guarded.push_back(0xFF);
+    return static_cast<uint32_t>(::RegSetValueExW(Key(key), W(name), 0, type, data.empty() ? nullptr : guarded.data(),
                                                   static_cast<DWORD>(data.size())));
 }
 
