@@ -15,6 +15,11 @@ struct FakePlatform {
     plat::Internet* internet = nullptr;
 
     FakePlatform() { InstallAll(); }
+    // With the optional fakes a suite needs from the start.
+    explicit FakePlatform(plat::Internet* internetFake) : internet(internetFake) { InstallAll(); }
+    FakePlatform(plat::Installer* installerFake, plat::Wmi* wmiFake) : installer(installerFake), wmi(wmiFake) {
+        InstallAll();
+    }
     ~FakePlatform() { plat::Install(plat::Platform{}); }
     // Re-installs after the optional members were set.
     void InstallAll() {

@@ -24,6 +24,15 @@ std::u16string LeafOf(const std::u16string& p) {
 std::u16string HiveTag(Hive h) { return h == Hive::CurrentUser ? u"U:" : u"M:"; }
 }  // namespace
 
+std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
+    std::vector<uint8_t> out;
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return out;
+}
+
 bool FakeRegistry::Denied(Hive hive, const std::u16string& lowerPath, uint32_t sam) const {
     const uint32_t writeRights = plat::kKeySetValue | plat::kKeyCreateSubKey | 0x00010000 /*DELETE*/;
     if (!(sam & writeRights)) return false;
@@ -135,11 +144,7 @@ void FakeRegistry::SetRaw(Hive hive, const std::u16string& path, const std::u16s
 
 void FakeRegistry::SetText(Hive hive, const std::u16string& path, const std::u16string& name,
                            const std::u16string& text, bool terminatingZero) {
-    std::vector<uint8_t> bytes;
-    for (char16_t c : text) {
-        bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-        bytes.push_back(static_cast<uint8_t>(c >> 8));
-    }
+    std::vector<uint8_t> bytes = Utf16Bytes(text);
     if (terminatingZero) { bytes.push_back(0); bytes.push_back(0); }
     SetRaw(hive, path, name, plat::kRegSz, std::move(bytes));
 }

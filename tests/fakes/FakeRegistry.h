@@ -9,6 +9,9 @@
 
 namespace fake {
 
+// Text as REG_SZ data: UTF-16 little-endian, a terminating zero only where the text has one.
+std::vector<uint8_t> Utf16Bytes(const std::u16string& text);
+
 struct RegValue {
     uint32_t type = 0;
     std::vector<uint8_t> data;

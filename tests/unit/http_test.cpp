@@ -2,7 +2,7 @@
 
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
-#include "log/Log.h"
+#include "fakes/TestSupport.h"
 #include "net/HttpWrapper.h"
 #include "util/Text.h"
 
@@ -10,45 +10,23 @@ using namespace brut;
 
 namespace {
 
-// "TAG message" of every log line written so far.
-std::vector<std::u16string> LogLines(fake::FakePlatform& fp) {
-    std::vector<std::u16string> out;
-    for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) {
-        std::u16string all = FromLatin1(fp.files.Contents(f));
-        std::size_t start = 0;
-        for (std::size_t end; (end = all.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-            std::u16string line = all.substr(start, end - start);
-            std::size_t tag = line.find(u' ', 20) + 1;
-            std::size_t text = line.find(u"] ", tag);
-            if (text == std::u16string::npos) continue;
-            out.push_back(line.substr(tag, 3) + u" " + line.substr(text + 2));
-        }
-    }
-    return out;
-}
+const std::u16string kUrl = u"https://uptide.brindle.example/Uptide/BRUTWebservice.asmx/QuickCheck";
 
 class HttpTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fp.internet = &net;
-        fp.InstallAll();
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
-    }
-    void TearDown() override { ResetLogForTests(); }
-
-    std::vector<std::u16string> Errors() {
-        std::vector<std::u16string> out;
-        for (const auto& l : LogLines(fp))
-            if (l.compare(0, 4, u"ERR ") == 0) out.push_back(l.substr(4));
-        return out;
+    // One form post answered by `e`; `out` starts as "before".
+    uint32_t Post(const fake::Exchange& e, std::u16string& out) {
+        net.script.push_back(e);
+        CHttpWrapper http;
+        http.AddPostArgument(u"A", u"1");
+        out = u"before";
+        return http.PostUrl(kUrl, out);
     }
 
     fake::FakeInternet net;
-    fake::FakePlatform fp;
+    fake::FakePlatform fp{&net};
+    fake::FreshLog freshLog{fp};
 };
-
-const std::u16string kUrl = u"https://uptide.brindle.example/Uptide/BRUTWebservice.asmx/QuickCheck";
 
 }  // namespace
 
@@ -120,7 +98,7 @@ TEST_F(HttpTest, PostsFormAndReturnsBody) {
     EXPECT_EQ(r.flags, plat::kInetFlagSecure | plat::kInetFlagExistingConnect);
     EXPECT_EQ(r.headers, u"Content-Type: application/x-www-form-urlencoded");
     EXPECT_EQ(r.body, "A=x+y&B&=%3c");
-    EXPECT_TRUE(Errors().empty());
+    EXPECT_TRUE(LogErrors(fp).empty());
 }
 
 TEST_F(HttpTest, PlainHttpHasNoSecureFlagAndAgentIsExeBaseName) {
@@ -139,11 +117,8 @@ TEST_F(HttpTest, NonOkStatusLeavesOutputUnchanged) {
     fake::Exchange e;
     e.status = 500;
     e.body = "server error page";
-    net.script.push_back(e);
-    CHttpWrapper http;
-    http.AddPostArgument(u"A", u"1");
-    std::u16string out = u"before";
-    EXPECT_EQ(http.PostUrl(kUrl, out), 500u);
+    std::u16string out;
+    EXPECT_EQ(Post(e, out), 500u);
     EXPECT_EQ(out, u"before");
     EXPECT_EQ(net.requests[0].bytesRead, 0u);
 }
@@ -163,8 +138,7 @@ TEST_F(HttpTest, ThrownFailuresGiveCodeDescriptionAndPrefixedLine) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
-        ResetLogForTests();
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) fp.files.DeleteFile(f);
+        ClearLog(fp);
         fake::Exchange e;
         e.body = "partial body";
         const plat::InetError thrown = fake::Thrown(c.code, d);
@@ -175,13 +149,10 @@ TEST_F(HttpTest, ThrownFailuresGiveCodeDescriptionAndPrefixedLine) {
             e.readError = thrown;
             e.readFailsAfter = 4;
         }
-        net.script.push_back(e);
-        CHttpWrapper http;
-        http.AddPostArgument(u"A", u"1");
-        std::u16string out = u"before";
-        EXPECT_EQ(http.PostUrl(kUrl, out), c.code);
+        std::u16string out;
+        EXPECT_EQ(Post(e, out), c.code);
         EXPECT_EQ(out, d);
-        EXPECT_EQ(Errors(), c.errors);
+        EXPECT_EQ(LogErrors(fp), c.errors);
     }
 }
 
@@ -206,8 +177,7 @@ TEST_F(HttpTest, RefusedStepsGiveOneOrTwo) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.step);
-        ResetLogForTests();
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) fp.files.DeleteFile(f);
+        ClearLog(fp);
         fake::Exchange e;
         e.body = "body";
         e.connectRefused = std::string(c.step) == "connect";
@@ -215,13 +185,10 @@ TEST_F(HttpTest, RefusedStepsGiveOneOrTwo) {
         e.sendRefused = std::string(c.step) == "send";
         e.statusUnreadable = std::string(c.step) == "status";
         if (std::string(c.step) == "status 0") e.status = 0;
-        net.script.push_back(e);
-        CHttpWrapper http;
-        http.AddPostArgument(u"A", u"1");
-        std::u16string out = u"before";
-        EXPECT_EQ(http.PostUrl(kUrl, out), c.result);
+        std::u16string out;
+        EXPECT_EQ(Post(e, out), c.result);
         EXPECT_EQ(out, u"before");
-        EXPECT_EQ(Errors(), std::vector<std::u16string>{c.error});
+        EXPECT_EQ(LogErrors(fp), std::vector<std::u16string>{c.error});
     }
 }
 
@@ -248,7 +215,7 @@ TEST_F(HttpTest, SessionFailureIsRememberedNotThrown) {
     EXPECT_EQ(http.PostUrl(kUrl, out), 12001u);
     EXPECT_EQ(out, u"No more Internet handles can be allocated");
     EXPECT_TRUE(net.requests.empty());
-    EXPECT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(LogErrors(fp).size(), 1u);
 }
 
 TEST_F(HttpTest, EveryBodyByteBecomesOneCharacter) {
@@ -324,7 +291,7 @@ TEST_F(HttpTest, OversizedBodyIsRefused) {
     std::u16string out = u"before";
     EXPECT_EQ(http.PostUrl(kUrl, out), kPostBodyTooLarge);
     EXPECT_TRUE(out.empty());
-    EXPECT_EQ(Errors().size(), 1u);
+    EXPECT_EQ(LogErrors(fp).size(), 1u);
 
     fake::Exchange limit;
     limit.fillBytes = kMaxReplyBytes;

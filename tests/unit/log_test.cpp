@@ -3,13 +3,14 @@
 #include <thread>
 
 #include "fakes/FakePlatform.h"
+#include "fakes/TestSupport.h"
 #include "log/Log.h"
 
 using namespace brut;
 
 namespace {
 
-const std::u16string kLogDir = u"C:\\Temp\\ZI Vodidure\\BR Uptide\\";
+const std::u16string& kLogDir = fake::kWorkRoot;
 // FakeSystem: 2026-12-07 11:58:05.123 UTC, local offset +60 minutes, thread 0xa2c.
 const std::string kDate = "07.12.2026 12:58:05:123 ";
 
@@ -24,15 +25,10 @@ std::vector<std::string> Lines(const std::string& bytes) {
 
 class LogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
-    }
-    void TearDown() override { ResetLogForTests(); }
-
     std::string FileOf(const std::u16string& name) { return fp.files.Contents(kLogDir + u"20261207115805_" + name + u".log"); }
 
     fake::FakePlatform fp;
+    fake::FreshLog freshLog{fp};
 };
 
 TEST_F(LogTest, SetupWritesStartLineIntoStampedFile) {

@@ -5,6 +5,7 @@
 
 #include "fakes/FakeInstaller.h"
 #include "fakes/FakePlatform.h"
+#include "fakes/TestSupport.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"
 #include "util/Text.h"
@@ -18,54 +19,37 @@ const std::u16string kSuffix = u" [Preview Channel]";
 const std::u16string kSelf = u"C:\\Program Files\\Brindle\\Uptide\\BRUptide.exe";
 const std::u16string kSelfDir = u"C:\\Program Files\\Brindle\\Uptide\\";
 const std::u16string kDir = u"C:\\Program Files\\Brindle\\PhotoStudio\\";
-const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kOtherKey = u"SOFTWARE\\Brindle\\Brindle Vaultly\\{7C3E1A92-4B6D-4F08-A1E5-3D9B2C6F8E41}";
 
 class ProgramInfoTest : public ::testing::Test {
 protected:
     ProgramInfoTest() {
-        fp.installer = &msi;
-        fp.wmi = &wmi;
-        fp.InstallAll();
         fp.system.modulePath = kSelf;
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
         ResetProgramInfoForTests();
     }
     void TearDown() override {
         ResetProgramInfoForTests();
-        ResetLogForTests();
         SetProgramInfoLockWaitForTests(0);
         EXPECT_EQ(fp.registry.openHandles, 0) << "a key was left open";
     }
 
-    std::u16string Logged() const {
-        std::u16string all;
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) all += FromLatin1(fp.files.Contents(f));
-        return all;
-    }
     // A fresh machine for the next case of a table.
     void ResetMachine() {
         ResetProgramInfoForTests();
         ResetLogForTests();
         fp.registry = fake::FakeRegistry{};
         fp.files = fake::FakeFiles{};
-        fp.files.AddDirectory(u"C:\\Temp");
+        fp.files.AddDirectory(fake::kTempDir);
         msi = fake::FakeInstaller{};
         wmi = fake::FakeWmi{};
     }
-    bool LoggedLine(const std::u16string& levelAndText) const {
-        return Logged().find(levelAndText + u"\r\n") != std::u16string::npos;
-    }
-    bool LoggedPart(const std::u16string& text) const { return Logged().find(text) != std::u16string::npos; }
-
     // No discovery source was consulted.
     void ExpectNoSourceAsked() {
         EXPECT_EQ(msi.enumCalls, 0);
         EXPECT_TRUE(wmi.steps.empty());
         for (const auto& a : fp.registry.accesses)
-            EXPECT_FALSE(StartsWith(ToLowerAscii(a.path), ToLowerAscii(kUninstall))) << ToUtf8(a.path);
-        EXPECT_FALSE(LoggedPart(u"ERR:"));
+            EXPECT_FALSE(StartsWith(ToLowerAscii(a.path), ToLowerAscii(fake::kUninstall))) << ToUtf8(a.path);
+        EXPECT_FALSE(LogTextHas(fp, u"ERR:"));
     }
 
     static ProgramInfo AllGiven() {
@@ -81,9 +65,10 @@ protected:
         return r;
     }
 
-    fake::FakePlatform fp;
     fake::FakeInstaller msi;
     fake::FakeWmi wmi;
+    fake::FakePlatform fp{&msi, &wmi};
+    fake::FreshLog freshLog{fp};
 };
 
 // --- Small rules ----------------------------------------------------------------
@@ -254,7 +239,7 @@ TEST_F(ProgramInfoTest, InstallDateFromTheFileDate) {
         EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
         EXPECT_EQ(GetProgramInfo().ProgramInstallDate, c.date) << c.what;
         if (c.log) {
-            EXPECT_TRUE(LoggedLine(c.log)) << c.what;
+            EXPECT_TRUE(LogTextHasLine(fp, c.log)) << c.what;
         }
     }
 }
@@ -294,10 +279,8 @@ TEST_F(ProgramInfoTest, SourceChainOrder) {
     for (const Case& c : cases) {
         ResetMachine();
         if (c.versionInfo) fp.files.AddFile(kDir + u"VersionInfo.txt", "FromFile\n1\n1031\nK\n");
-        if (c.uninstall) {
-            fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\{R}", u"InstallLocation", kDir);
-            fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\{R}", u"DisplayName", u"FromRegistry");
-        }
+        if (c.uninstall)
+            AddUninstall(fp.registry, u"{R}", {{u"InstallLocation", kDir}, {u"DisplayName", u"FromRegistry"}});
         if (c.installer)
             msi.Add(u"{M}", {{u"InstallLocation", kDir}, {u"ProductName", u"FromMsi"}, {u"VersionString", u"1"},
                              {u"InstallDate", u"20240101"}, {u"Language", u"1031"}});
@@ -311,9 +294,9 @@ TEST_F(ProgramInfoTest, SourceChainOrder) {
         r.InstallLocation = kDir;
         EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
         EXPECT_EQ(GetProgramInfo().ProgramName, c.name) << c.what;
-        for (const auto& e : c.errors) EXPECT_TRUE(LoggedLine(e)) << c.what;
-        EXPECT_FALSE(LoggedLine(w)) << c.what;
-        EXPECT_EQ(LoggedLine(reg), !c.errors.empty()) << c.what;
+        for (const auto& e : c.errors) EXPECT_TRUE(LogTextHasLine(fp, e)) << c.what;
+        EXPECT_FALSE(LogTextHasLine(fp, w)) << c.what;
+        EXPECT_EQ(LogTextHasLine(fp, reg), !c.errors.empty()) << c.what;
     }
 }
 
@@ -323,9 +306,9 @@ TEST_F(ProgramInfoTest, AllSourcesFailingPublishesNothing) {
     ProgramInfo r;
     r.ProgramName = u"Unknown Product";
     EXPECT_EQ(DiscoverProgramInfo(r), 0);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromRegistry failed"));
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromRegistry failed"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed"));
     // The earlier record was dropped: the next reader builds one.
     EXPECT_EQ(GetProgramInfo().ProgramName, u"Unknown");
 }
@@ -357,7 +340,7 @@ TEST_F(ProgramInfoTest, OtherProductEdition) {
                 }
         } else {
             // The shared record stays empty and is not built anew.
-            EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] Can\u00B4t open RegKey: " + kOtherKey)) << c.what;
+            EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] Can\u00B4t open RegKey: " + kOtherKey)) << c.what;
             EXPECT_TRUE(p.InstallLocation.empty());
             EXPECT_EQ(p.ProgramLanguage, 0);
         }
@@ -419,7 +402,7 @@ TEST_F(ProgramInfoTest, LockHeldElsewhere) {
     EXPECT_EQ(&GetProgramInfo(), published);  // the current record, without the lock
     release = true;
     again.join();
-    EXPECT_TRUE(LoggedPart(u"ProgramInfoLock not taken within 50 ms"));
+    EXPECT_TRUE(LogTextHas(fp, u"ProgramInfoLock not taken within 50 ms"));
 }
 
 // --- Building on first use ---------------------------------------------------------
@@ -466,7 +449,7 @@ TEST_F(ProgramInfoTest, FirstUseFallbackName) {
         EXPECT_EQ(p.DisplayName, c.name) << c.what;
         EXPECT_EQ(p.EditionDisplayName, c.name) << c.what;
         EXPECT_EQ(p.InstallLocation, kSelfDir) << c.what;
-        EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed")) << c.what;
+        EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed")) << c.what;
     }
 }
 
@@ -475,7 +458,7 @@ TEST_F(ProgramInfoTest, FirstUseWithoutModulePath) {
     const ProgramInfo& p = GetProgramInfo();
     EXPECT_EQ(p.ProgramName, u"Unknown");
     EXPECT_TRUE(p.InstallLocation.empty());
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] GetModulDirectory failed:  (0)"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] GetModulDirectory failed:  (0)"));
 }
 
 TEST_F(ProgramInfoTest, FirstUsePreviewFromTheVersionResource) {

@@ -5,9 +5,8 @@
 #include "app/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
-#include "log/Log.h"
+#include "fakes/TestSupport.h"
 #include "net/HttpWrapper.h"
-#include "system/SystemFacts.h"
 #include "update/QuickCheck.h"
 #include "update/XmlGuard.h"
 #include "util/Text.h"
@@ -19,25 +18,8 @@ namespace {
 
 const std::u16string kProductKey = u"Software\\Brindle\\Brindle Uptide\\PhotoStudio";
 const std::u16string kVersionKey = kProductKey + u"\\21.0";
-const std::u16string kWorker = u"C:\\Temp\\ZI Vodidure\\BR Uptide\\PhotoStudio 21\\BRUptideWorker.exe";
+const std::u16string kWorker = fake::kWorkRoot + u"PhotoStudio 21\\BRUptideWorker.exe";
 constexpr int64_t kNow = 1796644685;  // FakeSystem's clock
-
-// "TAG message" of every log line written so far (the log's own start line left out).
-std::vector<std::u16string> LogLines(fake::FakePlatform& fp) {
-    std::vector<std::u16string> out;
-    for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) {
-        std::u16string all = FromLatin1(fp.files.Contents(f));
-        std::size_t start = 0;
-        for (std::size_t end; (end = all.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-            std::u16string line = all.substr(start, end - start);
-            std::size_t tag = line.find(u' ', 20) + 1;
-            std::size_t text = line.find(u"] ", tag);
-            if (text == std::u16string::npos || line.compare(tag, 3, u"AUD") == 0) continue;
-            out.push_back(line.substr(tag, 3) + u" " + line.substr(text + 2));
-        }
-    }
-    return out;
-}
 
 std::string Escape(const std::string& text) {
     std::string out;
@@ -63,22 +45,12 @@ std::string Reply(const std::string& children) {
 class QuickCheckTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fp.internet = &net;
-        fp.InstallAll();
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
-        ResetMacAddressForTests();
         info.ProgramName = u"PhotoStudio";
         info.ProgramVersionNumber = u"21.0";
         check.SetProgramInfo(&info);
         check.mCmdLineInfo = &cmd;
         cmd.mIsQuickCheck = 1;
     }
-    void TearDown() override {
-        ResetLogForTests();
-        ResetMacAddressForTests();
-    }
-
     void Answer(const std::string& body, uint32_t status = 200) {
         fake::Exchange e;
         e.status = status;
@@ -94,15 +66,6 @@ protected:
         fp.files.AddFile(kWorker, "MZ");
         fp.versions.SetSimple(kWorker, {{u"ProductVersion", u"3.1.0"}});
     }
-    bool Logged(const std::u16string& line) {
-        const auto lines = LogLines(fp);
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-    bool LoggedStart(const std::u16string& start) {
-        for (const auto& l : LogLines(fp))
-            if (l.compare(0, start.size(), start) == 0) return true;
-        return false;
-    }
     std::u16string LastUpdateCheck() {
         return fp.registry.HasValue(Hive::LocalMachine, kVersionKey, u"LastUpdateCheck")
                    ? fp.registry.TextOf(Hive::LocalMachine, kVersionKey, u"LastUpdateCheck")
@@ -114,12 +77,13 @@ protected:
         check.mCmdLineInfo = &cmd;
         net.requests.clear();
         net.script.clear();
-        ResetLogForTests();
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\ZI Vodidure\\BR Uptide\\2")) fp.files.DeleteFile(f);
+        ClearLog(fp, fake::kWorkRoot + u"2");  // log files only (named from the year on): a cached worker stays
     }
 
     fake::FakeInternet net;
-    fake::FakePlatform fp;
+    fake::FakePlatform fp{&net};
+    fake::FreshLog freshLog{fp};
+    fake::FreshMacAddress freshMac;
     ProgramInfo info;
     CmdLineInfo cmd;
     QuickCheck check;
@@ -239,7 +203,7 @@ TEST_F(QuickCheckTest, DecisionWithoutQuickCheckSwitch) {
         if (c.cached) CacheWorker();
         Answer(Envelope(Reply(c.children)));
         EXPECT_EQ(check.CheckForUpdate().mUpdateResult, c.code);
-        EXPECT_TRUE(Logged(c.line));
+        EXPECT_TRUE(LogHasLine(fp, c.line));
     }
     // The request then carries only the machine's elements.
     EXPECT_EQ(net.requests[0].body.find("ProgramName"), std::string::npos);
@@ -259,7 +223,7 @@ TEST_F(QuickCheckTest, ReplyValuesAreReadAndLogged) {
                                  u"INF MaxpdateableProductVersionExistingOnServer = 21.0.4",
                                  u"INF MajorUpgradeProductVersion = 22", u"INF adViewerDownloadUrl = https://dl.example/a.exe",
                                  u"INF end LoadAndReadResponseXML"})
-        EXPECT_TRUE(Logged(line)) << ToUtf8(line);
+        EXPECT_TRUE(LogHasLine(fp, line)) << ToUtf8(line);
     EXPECT_FALSE(check.AnsweredOverHttpRetry());
 }
 
@@ -276,7 +240,7 @@ TEST_F(QuickCheckTest, ServerErrorMessageWinsAndIsLoggedVerbatim) {
     auto at = std::find(lines.begin(), lines.end(), u"ERR QuickCheckResponse.xml contains ServerErrorMessage");
     ASSERT_NE(at, lines.end());
     EXPECT_EQ(*(at + 1), u"ERR Fehler %s %d %n 100%");
-    EXPECT_TRUE(Logged(u"ERR ResponseString contains ServerErrorMesage! "));
+    EXPECT_TRUE(LogHasLine(fp, u"ERR ResponseString contains ServerErrorMesage! "));
 }
 
 // --- Exchange failures ---------------------------------------------------------------------------
@@ -309,7 +273,7 @@ TEST_F(QuickCheckTest, FailedExchangesTable) {
         }
         EXPECT_EQ(check.CheckForUpdate(), (ResultPair{c.code, 0}));
         EXPECT_EQ(LastUpdateCheck(), c.stored);
-        EXPECT_TRUE(Logged(c.line));
+        EXPECT_TRUE(LogHasLine(fp, c.line));
     }
 }
 
@@ -399,14 +363,16 @@ TEST_F(QuickCheckTest, RetryOverHttpOnlyForTheFourCodesOnHttps) {
             EXPECT_EQ(net.requests[1].object, u"Uptide/BRUTWebservice.asmx/QuickCheck");
             EXPECT_EQ(net.requests[1].body, net.requests[0].body);
             EXPECT_TRUE(check.AnsweredOverHttpRetry());
-            EXPECT_TRUE(Logged(u"WAR Try to connect without SSL: http://uptide.brindle.example/Uptide/BRUTWebservice.asmx/QuickCheck"));
-            EXPECT_TRUE(Logged(u"INF /QuickCheck result = 0"));
-            EXPECT_TRUE(Logged(u"WAR /QuickCheck answered over http without SSL: download addresses from this answer will not be used"));
+            EXPECT_TRUE(LogHasLine(
+                fp, u"WAR Try to connect without SSL: http://uptide.brindle.example/Uptide/BRUTWebservice.asmx/QuickCheck"));
+            EXPECT_TRUE(LogHasLine(fp, u"INF /QuickCheck result = 0"));
+            EXPECT_TRUE(LogHasLine(fp, u"WAR /QuickCheck answered over http without SSL: "
+                                       u"download addresses from this answer will not be used"));
         } else {
             EXPECT_EQ(code, 9);
             EXPECT_FALSE(check.AnsweredOverHttpRetry());
         }
-        EXPECT_TRUE(Logged(u"ERR /QuickCheck result = " + FromLatin1(std::to_string(c.code))));
+        EXPECT_TRUE(LogHasLine(fp, u"ERR /QuickCheck result = " + FromLatin1(std::to_string(c.code))));
     }
 }
 
@@ -477,7 +443,7 @@ TEST_F(QuickCheckTest, HostileRepliesEndWithDefinedCodes) {
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(check.mReply.mOfferedVersion, c.offered);
         if (c.line) {
-            EXPECT_TRUE(LoggedStart(c.line));
+            EXPECT_TRUE(LogHasLineStarting(fp, c.line));
         }
     }
 }
@@ -488,7 +454,7 @@ TEST_F(QuickCheckTest, HugeReplyIsRefused) {
     e.fillBytes = kMaxReplyBytes;
     net.script.push_back(e);
     EXPECT_EQ(check.CheckForUpdate().mUpdateResult, 9);
-    EXPECT_TRUE(Logged(u"ERR /QuickCheck result = 3"));
+    EXPECT_TRUE(LogHasLine(fp, u"ERR /QuickCheck result = 3"));
 }
 
 TEST_F(QuickCheckTest, ExtractReplyTextCutsToTheBuffer) {

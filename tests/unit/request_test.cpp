@@ -2,9 +2,8 @@
 
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
-#include "log/Log.h"
+#include "fakes/TestSupport.h"
 #include "system/Settings.h"
-#include "system/SystemFacts.h"
 #include "update/RequestDocument.h"
 #include "update/WebService.h"
 #include "util/Text.h"
@@ -14,47 +13,13 @@ using plat::Hive;
 
 namespace {
 
-const std::u16string kWorker = u"C:\\Temp\\ZI Vodidure\\BR Uptide\\PhotoStudio 21\\BRUptideWorker.exe";
+const std::u16string kWorker = fake::kWorkRoot + u"PhotoStudio 21\\BRUptideWorker.exe";
 const char16_t* const kGuid = u"6f1c2e3a-0b4d-4c5e-9f60-718293a4b5c6";
-
-// "TAG message" of every log line written so far (the log's own start line left out).
-std::vector<std::u16string> LogLines(fake::FakePlatform& fp) {
-    std::vector<std::u16string> out;
-    for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) {
-        std::u16string all = FromLatin1(fp.files.Contents(f));
-        std::size_t start = 0;
-        for (std::size_t end; (end = all.find(u"\r\n", start)) != std::u16string::npos; start = end + 2) {
-            std::u16string line = all.substr(start, end - start);
-            std::size_t tag = line.find(u' ', 20) + 1;
-            std::size_t text = line.find(u"] ", tag);
-            if (text == std::u16string::npos || line.compare(tag, 3, u"AUD") == 0) continue;
-            out.push_back(line.substr(tag, 3) + u" " + line.substr(text + 2));
-        }
-    }
-    return out;
-}
-
-plat::Adapter Adapter(std::vector<uint8_t> mac) {
-    plat::Adapter a;
-    a.operStatus = plat::kIfOperStatusUp;
-    a.physicalAddress = std::move(mac);
-    plat::UnicastAddress u;
-    u.family = plat::kAfInet;
-    u.dnsEligible = true;
-    u.sockaddrLength = 16;
-    a.unicast = {u};
-    return a;
-}
 
 class RequestTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fp.internet = &net;
-        fp.InstallAll();
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
-        ResetMacAddressForTests();
-        fp.system.adapters = {Adapter({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
+        fp.system.adapters = {fake::UsableAdapter({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
         fp.system.osVersion.majorVersion = 10;
         fp.system.osVersion.minorVersion = 0;
         fp.system.osVersion.productType = 1;
@@ -68,11 +33,6 @@ protected:
         info.ProgramLanguage = 1031;
         info.ProgramInstallDate = u"2026-01-05";
     }
-    void TearDown() override {
-        ResetLogForTests();
-        ResetMacAddressForTests();
-    }
-
     std::string Build(bool isQuickCheck) {
         int error = -1;
         std::unique_ptr<TiXmlDocument> doc = BuildQuickCheckXml(&error, info, isQuickCheck);
@@ -81,7 +41,9 @@ protected:
     }
 
     fake::FakeInternet net;
-    fake::FakePlatform fp;
+    fake::FakePlatform fp{&net};
+    fake::FreshLog freshLog{fp};
+    fake::FreshMacAddress freshMac;
     ProgramInfo info;
 };
 
@@ -210,8 +172,7 @@ TEST_F(RequestTest, ProductValuesAsSingleBytes) {
         {u"a\u0001<b>\"'", "<ProgramName>a&#x01;&lt;b&gt;&quot;&apos;</ProgramName>", u"INF ProgramName: a\u0001<b>\"'"},
     };
     for (const auto& c : cases) {
-        ResetLogForTests();
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\ZI")) fp.files.DeleteFile(f);
+        ClearLog(fp);
         info.ProgramName = c.name;
         info.ProgramLanguage = 0;
         info.ProgramInstallDate.clear();
@@ -219,9 +180,7 @@ TEST_F(RequestTest, ProductValuesAsSingleBytes) {
         EXPECT_NE(doc.find("    " + c.element + "\n"), std::string::npos) << doc;
         EXPECT_NE(doc.find("    <ProgramLanguage>0</ProgramLanguage>\n"), std::string::npos) << doc;
         EXPECT_NE(doc.find("    <ProgramInstallDate></ProgramInstallDate>\n"), std::string::npos) << doc;
-        bool logged = false;
-        for (const auto& l : LogLines(fp)) logged = logged || l.compare(0, c.logged.size(), c.logged) == 0;
-        EXPECT_TRUE(logged) << ToUtf8(c.name);
+        EXPECT_TRUE(LogHasLineStarting(fp, c.logged)) << ToUtf8(c.name);
     }
 }
 
@@ -248,8 +207,7 @@ TEST_F(RequestTest, CallWebServiceEncodesTwiceAndLogsTheCall) {
     fake::Exchange reply;
     reply.body = "<string>x</string>";
     net.script.push_back(reply);
-    ResetLogForTests();
-    for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\ZI")) fp.files.DeleteFile(f);
+    ClearLog(fp);
 
     WebServiceResult r = CallWebService(info, *doc, u"/QuickCheck", u"QuickCheckXML");
     EXPECT_EQ(r.Result, 0u);
@@ -306,13 +264,10 @@ TEST_F(RequestTest, LastErrorsAfterEachStepAreLoggedAndCleared) {
     EXPECT_EQ(r.Result, 12001u);
     EXPECT_EQ(r.Reply, u"No more handles");
     EXPECT_EQ(fp.system.lastError, 0u);
-    std::vector<std::u16string> errors;
-    for (const auto& l : LogLines(fp))
-        if (l.compare(0, 4, u"ERR ") == 0) errors.push_back(l.substr(4));
     const std::vector<std::u16string> want = {
         u"After Create CHttpWrapper: \"No more handles. (12001)\" (12001)",
         u"no Internet session because: No more handles",
         u"/QuickCheck result = 12001",
     };
-    EXPECT_EQ(errors, want);
+    EXPECT_EQ(LogErrors(fp), want);
 }

@@ -8,6 +8,7 @@
 
 using namespace brut;
 using plat::Hive;
+using fake::Utf16Bytes;
 
 namespace {
 
@@ -18,15 +19,6 @@ const std::u16string kVersion = kProduct + u"\\21.0";
 constexpr uint32_t kRead64 = plat::kKeyRead | plat::kKeyWow64_64;
 constexpr uint32_t kAll64 = plat::kKeyAllAccess | plat::kKeyWow64_64;
 constexpr uint32_t kDebugRights = plat::kKeyQueryValue | plat::kKeySetValue | plat::kKeyCreateSubKey;
-
-std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
-    std::vector<uint8_t> out;
-    for (char16_t c : text) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return out;
-}
 
 class SettingsTest : public ::testing::Test {
 protected:

@@ -4,66 +4,28 @@
 
 #include "fakes/FakeInstaller.h"
 #include "fakes/FakePlatform.h"
-#include "log/Log.h"
+#include "fakes/TestSupport.h"
 #include "product/Sources.h"
 #include "util/Text.h"
 
 using namespace brut;
 using plat::Hive;
+using fake::kUninstall;
+using fake::Utf16Bytes;
 
 namespace {
 
-const std::u16string kUninstall = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::u16string kSelf = u"C:\\Program Files\\Brindle\\BRUptide.exe";
 const std::u16string kDir = u"C:\\Program Files\\Brindle\\PhotoStudio\\";
 
-std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
-    std::vector<uint8_t> out;
-    for (char16_t c : text) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    return out;
-}
-
 class SourcesTest : public ::testing::Test {
 protected:
-    SourcesTest() {
-        fp.installer = &msi;
-        fp.wmi = &wmi;
-        fp.InstallAll();
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
-    }
-    void TearDown() override {
-        ResetLogForTests();
-        EXPECT_EQ(fp.registry.openHandles, 0) << "a key was left open";
-    }
+    void TearDown() override { EXPECT_EQ(fp.registry.openHandles, 0) << "a key was left open"; }
 
-    // Everything logged so far, as the file holds it (single bytes).
-    std::u16string Logged() const {
-        std::u16string all;
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) all += FromLatin1(fp.files.Contents(f));
-        return all;
-    }
-    bool LoggedLine(const std::u16string& levelAndText) const {
-        return Logged().find(levelAndText + u"\r\n") != std::u16string::npos;
-    }
-    bool LoggedPart(const std::u16string& text) const { return Logged().find(text) != std::u16string::npos; }
-    // Starts the log afresh (every run of a test writes the same file name).
-    void ClearLog() {
-        ResetLogForTests();
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) fp.files.DeleteFile(f);
-    }
-
-    void AddUninstall(const std::u16string& key, const std::map<std::u16string, std::u16string>& values) {
-        fp.registry.AddKey(Hive::LocalMachine, kUninstall + u"\\" + key);
-        for (const auto& v : values) fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\" + key, v.first, v.second);
-    }
-
-    fake::FakePlatform fp;
     fake::FakeInstaller msi;
     fake::FakeWmi wmi;
+    fake::FakePlatform fp{&msi, &wmi};
+    fake::FreshLog freshLog{fp};
 };
 
 // --- ReadFromVersionResource -------------------------------------------------
@@ -145,7 +107,7 @@ TEST_F(SourcesTest, VersionInfoFile) {
         {"huge line 3", "P\n1\n" + hugeLine + "\nK\n", 0, u"P", u"1", 0, u"old", u": line 3 is longer than 1024 bytes"},
     };
     for (const Case& c : cases) {
-        ClearLog();
+        ClearLog(fp);
         fp.files.AddFile(kDir + u"VersionInfo.txt", c.content);
         ProgramInfo r;
         r.InstallLocation = kDir;
@@ -157,9 +119,9 @@ TEST_F(SourcesTest, VersionInfoFile) {
         EXPECT_EQ(r.ProgramLanguage, c.language) << c.what;
         EXPECT_EQ(r.ProductCode, c.code) << c.what;
         if (c.log) {
-            EXPECT_TRUE(LoggedPart(u"ERR: BRUT:[08a2c] " + kDir + u"VersionInfo.txt" + c.log)) << c.what;
+            EXPECT_TRUE(LogTextHas(fp, u"ERR: BRUT:[08a2c] " + kDir + u"VersionInfo.txt" + c.log)) << c.what;
         } else {
-            EXPECT_FALSE(LoggedPart(u"ERR:")) << c.what;
+            EXPECT_FALSE(LogTextHas(fp, u"ERR:")) << c.what;
         }
     }
 }
@@ -188,14 +150,14 @@ TEST_F(SourcesTest, UninstallKeyLatestInstallDateWinsLaterKeyOnTies) {
         {u"20240101x", nullptr, u"A"},
         {u"garbage", u"7", u"B"},
     };
-    AddUninstall(u"Other", {{u"InstallLocation", u"C:\\Elsewhere\\"}, {u"InstallDate", u"29991231"}});
+    AddUninstall(fp.registry, u"Other", {{u"InstallLocation", u"C:\\Elsewhere\\"}, {u"InstallDate", u"29991231"}});
     int n = 0;
     for (const Case& c : cases) {
         // Each case gets its own directory and pair of keys, A enumerated before B.
         const std::u16string dir = Format(u"C:\\Case%d\\Brindle", ++n);
         const std::u16string a = Format(u"A%d", n), b = Format(u"B%d", n);
-        AddUninstall(a, {{u"InstallLocation", dir + u"\\"}});
-        AddUninstall(b, {{u"InstallLocation", ToLowerAscii(dir)}});
+        AddUninstall(fp.registry, a, {{u"InstallLocation", dir + u"\\"}});
+        AddUninstall(fp.registry, b, {{u"InstallLocation", ToLowerAscii(dir)}});
         if (c.dateA) fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\" + a, u"InstallDate", c.dateA);
         if (c.dateB) fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\" + b, u"InstallDate", c.dateB);
         std::u16string key;
@@ -237,7 +199,7 @@ TEST_F(SourcesTest, UninstallValueLimitsAndTypes) {
 TEST_F(SourcesTest, UninstallKeyIsOpenedForReadingInThe64BitView) {
     // A user without administrative rights cannot open the key for writing.
     fp.registry.denyWrite.insert({Hive::LocalMachine, kUninstall});
-    AddUninstall(u"{P}", {{u"InstallLocation", kDir}});
+    AddUninstall(fp.registry, u"{P}", {{u"InstallLocation", kDir}});
     std::u16string key;
     EXPECT_EQ(GetUninstallRegKey(u"InstallLocation", kDir, key), 1);
     EXPECT_EQ(key, u"{P}");
@@ -250,10 +212,10 @@ TEST_F(SourcesTest, UninstallKeyIsOpenedForReadingInThe64BitView) {
 
 TEST_F(SourcesTest, ThousandsOfUninstallKeysAreSearchedQuickly) {
     for (int i = 0; i < 5000; ++i)
-        AddUninstall(Format(u"{%d}", i), {{u"DisplayName", Format(u"Product %d", i)},
-                                          {u"InstallLocation", Format(u"C:\\Apps\\%d\\", i)},
-                                          {u"InstallDate", u"20200101"}});
-    AddUninstall(u"{late}", {{u"InstallLocation", u"C:\\Apps\\4711"}, {u"InstallDate", u"20200101"}});
+        AddUninstall(fp.registry, Format(u"{%d}", i), {{u"DisplayName", Format(u"Product %d", i)},
+                                                       {u"InstallLocation", Format(u"C:\\Apps\\%d\\", i)},
+                                                       {u"InstallDate", u"20200101"}});
+    AddUninstall(fp.registry, u"{late}", {{u"InstallLocation", u"C:\\Apps\\4711"}, {u"InstallDate", u"20200101"}});
     const auto start = std::chrono::steady_clock::now();
     std::u16string key;
     EXPECT_EQ(GetUninstallRegKey(u"InstallLocation", u"C:\\Apps\\4711\\", key), 1);
@@ -263,10 +225,10 @@ TEST_F(SourcesTest, ThousandsOfUninstallKeysAreSearchedQuickly) {
 }
 
 TEST_F(SourcesTest, ReadFromRegistryFillsTheRecord) {
-    AddUninstall(u"{PS}", {{u"DisplayName", u"  PhotoStudio 21 \t"},
-                           {u"DisplayVersion", u"21.0.3"},
-                           {u"InstallDate", u"20240315"},
-                           {u"InstallLocation", u"D:\\PS"}});
+    AddUninstall(fp.registry, u"{PS}", {{u"DisplayName", u"  PhotoStudio 21 \t"},
+                                        {u"DisplayVersion", u"21.0.3"},
+                                        {u"InstallDate", u"20240315"},
+                                        {u"InstallLocation", u"D:\\PS"}});
     fp.registry.SetDword(Hive::LocalMachine, kUninstall + u"\\{PS}", u"Language", 1031);
     ProgramInfo r;
     r.InstallLocation = u"d:\\ps\\";
@@ -282,10 +244,10 @@ TEST_F(SourcesTest, ReadFromRegistryFillsTheRecord) {
 
 TEST_F(SourcesTest, ReadFromRegistryKeepsFieldsWhoseValuesDoNotFit) {
     const std::u16string long260(260, u'n');
-    AddUninstall(u"{PS}", {{u"ProgramName", u"PhotoStudio"},
-                           {u"DisplayName", long260},
-                           {u"DisplayVersion", std::u16string(259, u'1')},
-                           {u"InstallLocation", u""}});
+    AddUninstall(fp.registry, u"{PS}", {{u"ProgramName", u"PhotoStudio"},
+                                        {u"DisplayName", long260},
+                                        {u"DisplayVersion", std::u16string(259, u'1')},
+                                        {u"InstallLocation", u""}});
     fp.registry.SetText(Hive::LocalMachine, kUninstall + u"\\{PS}", u"Language", u"1031");
     fp.registry.SetDword(Hive::LocalMachine, kUninstall + u"\\{PS}", u"InstallDate", 20240315);
     ProgramInfo r;
@@ -301,8 +263,8 @@ TEST_F(SourcesTest, ReadFromRegistryKeepsFieldsWhoseValuesDoNotFit) {
 }
 
 TEST_F(SourcesTest, ReadFromRegistryLookupOrder) {
-    AddUninstall(u"{German}", {{u"InstallLocation", u"C:\\Program Files\\Brindle\\PS\\"}, {u"DisplayName", u"G"}});
-    AddUninstall(u"{ByName}", {{u"ProgramName", u"PhotoStudio"}, {u"DisplayName", u"N"}});
+    AddUninstall(fp.registry, u"{German}", {{u"InstallLocation", u"C:\\Program Files\\Brindle\\PS\\"}, {u"DisplayName", u"G"}});
+    AddUninstall(fp.registry, u"{ByName}", {{u"ProgramName", u"PhotoStudio"}, {u"DisplayName", u"N"}});
     struct Case { std::u16string location, name, key; int result; };
     const Case cases[] = {
         {u"C:\\Programme\\Brindle\\PS\\", u"PhotoStudio", u"{German}", 1},
@@ -312,13 +274,13 @@ TEST_F(SourcesTest, ReadFromRegistryLookupOrder) {
         {u"", u"", u"", 0},
     };
     for (const Case& c : cases) {
-        ClearLog();
+        ClearLog(fp);
         ProgramInfo r;
         r.InstallLocation = c.location;
         r.ProgramName = c.name;
         EXPECT_EQ(ReadFromRegistry(r), c.result) << ToUtf8(c.location) << ToUtf8(c.name);
         EXPECT_EQ(r.ProductCode, c.key);
-        EXPECT_EQ(LoggedLine(u"ERR: BRUT:[08a2c] GetUninstallRegKey failed"), c.result == 0);
+        EXPECT_EQ(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] GetUninstallRegKey failed"), c.result == 0);
     }
 }
 
@@ -326,7 +288,7 @@ TEST_F(SourcesTest, ReadFromRegistryWithoutUninstallKey) {
     ProgramInfo r;
     r.InstallLocation = kDir;
     EXPECT_EQ(ReadFromRegistry(r), 0);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] GetUninstallRegKey failed"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] GetUninstallRegKey failed"));
 }
 
 // --- ReadFromMsiDB -------------------------------------------------------------
@@ -351,8 +313,8 @@ TEST_F(SourcesTest, MsiMatchByInstallLocationWithoutTrailingBackslash) {
     EXPECT_EQ(r.ProgramInstallDate, u"20240315");
     EXPECT_EQ(r.ProgramLanguage, 1031);
     for (const auto& call : msi.infoCalls) EXPECT_EQ(call.capacity, 512u);
-    EXPECT_TRUE(LoggedLine(u"INF: BRUT:[08a2c] Find product guid"));
-    EXPECT_TRUE(LoggedLine(u"INF: BRUT:[08a2c] ReadFromMsiDB succeeded"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"INF: BRUT:[08a2c] Find product guid"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"INF: BRUT:[08a2c] ReadFromMsiDB succeeded"));
 }
 
 TEST_F(SourcesTest, MsiMatchByNameAndFailures) {
@@ -364,8 +326,8 @@ TEST_F(SourcesTest, MsiMatchByNameAndFailures) {
     ProgramInfo byLocation;
     byLocation.InstallLocation = u"C:\\A\\";
     EXPECT_EQ(ReadFromMsiDB(byLocation), 0);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 1610"));
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 1610"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
 
     // The name must match exactly: {1} has a trailing blank; {2} fails after its name was read.
     ProgramInfo byName;
@@ -375,7 +337,7 @@ TEST_F(SourcesTest, MsiMatchByNameAndFailures) {
     EXPECT_EQ(byName.InstallLocation, u"C:\\B\\");
     EXPECT_EQ(byName.DisplayName, u"PhotoStudio");
     EXPECT_TRUE(byName.ProgramVersionNumber.empty());
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_VERSIONSTRING' failed and returned: 1608"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_VERSIONSTRING' failed and returned: 1608"));
 }
 
 TEST_F(SourcesTest, MsiNothingToLookFor) {
@@ -404,7 +366,7 @@ TEST_F(SourcesTest, MsiPropertyTooLongAndEnumerationErrors) {
     r.InstallLocation = std::u16string(510, u'y');
     EXPECT_EQ(ReadFromMsiDB(r), 1);
     EXPECT_EQ(r.ProductCode, u"{2}");
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 234"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 234"));
 
     ProgramInfo overLong;
     overLong.InstallLocation = u"C:\\Long\\";
@@ -417,7 +379,7 @@ TEST_F(SourcesTest, MsiPropertyTooLongAndEnumerationErrors) {
     broken.InstallLocation = u"C:\\Long\\";
     EXPECT_EQ(ReadFromMsiDB(broken), 0);
     EXPECT_EQ(msi.enumCalls, 2);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] MsiEnumProducts failed and returned: 1610"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiEnumProducts failed and returned: 1610"));
 }
 
 // --- ReadFromWin32_Products ------------------------------------------------------
@@ -451,9 +413,9 @@ TEST_F(SourcesTest, WmiMatchByInstallLocation) {
     EXPECT_EQ(wmi.initialisedComs, 0);
     EXPECT_EQ(wmi.releases, 1);
     EXPECT_EQ(wmi.objectsReleasedAfterUninitialize, 0);
-    EXPECT_TRUE(LoggedLine(u"INF: BRUT:[08a2c] Connected to ROOT\\CIMV2 WMI namespace"));
-    EXPECT_TRUE(LoggedLine(u"INF: BRUT:[08a2c] Find product guid"));
-    EXPECT_FALSE(LoggedPart(u"ERR:"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"INF: BRUT:[08a2c] Connected to ROOT\\CIMV2 WMI namespace"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"INF: BRUT:[08a2c] Find product guid"));
+    EXPECT_FALSE(LogTextHas(fp, u"ERR:"));
 }
 
 TEST_F(SourcesTest, WmiStepFailures) {
@@ -472,7 +434,7 @@ TEST_F(SourcesTest, WmiStepFailures) {
         {"query", &fake::FakeWmi::query, u"Query for product failed. ", 1},
     };
     for (const Case& c : cases) {
-        ClearLog();
+        ClearLog(fp);
         fake::FakeWmi w;
         w.objects = {WmiProduct(kDir, u"PhotoStudio")};
         w.*c.step = plat::kEFail;
@@ -481,7 +443,7 @@ TEST_F(SourcesTest, WmiStepFailures) {
         ProgramInfo r;
         r.InstallLocation = kDir;
         EXPECT_EQ(ReadFromWin32_Products(r), 0) << c.what;
-        EXPECT_TRUE(LoggedPart(u"ERR: BRUT:[08a2c] " + std::u16string(c.log) + u" (0)\r\n")) << c.what;
+        EXPECT_TRUE(LogTextHas(fp, u"ERR: BRUT:[08a2c] " + std::u16string(c.log) + u" (0)\r\n")) << c.what;
         EXPECT_EQ(w.initialisedComs, 0) << c.what;
         EXPECT_EQ(w.releases, c.releases) << c.what;
         EXPECT_EQ(w.nextCalls, 0) << c.what;
@@ -497,7 +459,7 @@ TEST_F(SourcesTest, WmiSecurityCanBeInitialisedOncePerProcess) {
     ProgramInfo second;
     second.InstallLocation = kDir;
     EXPECT_EQ(ReadFromWin32_Products(second), 0);
-    EXPECT_TRUE(LoggedPart(u"ERR: BRUT:[08a2c] Failed to initialize security. "));
+    EXPECT_TRUE(LogTextHas(fp, u"ERR: BRUT:[08a2c] Failed to initialize security. "));
     EXPECT_EQ(wmi.initialisedComs, 0);
 }
 
@@ -506,17 +468,17 @@ TEST_F(SourcesTest, WmiEndOfListAndTimeout) {
     ProgramInfo r;
     r.InstallLocation = kDir;
     EXPECT_EQ(ReadFromWin32_Products(r), 0);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] pEnumerator->Next() failed and returned: 1"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] pEnumerator->Next() failed and returned: 1"));
     EXPECT_EQ(wmi.releases, 1);
 
-    ClearLog();
+    ClearLog(fp);
     fake::FakeWmi slow;
     slow.objects = {WmiProduct(u"C:\\Other\\", u"Other"), WmiProduct(kDir, u"PhotoStudio")};
     slow.nextWithoutObject[1] = plat::kWbemSTimedOut;
     fp.wmi = &slow;
     fp.InstallAll();
     EXPECT_EQ(ReadFromWin32_Products(r), 0);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] pEnumerator->Next() failed and returned: 262148"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] pEnumerator->Next() failed and returned: 262148"));
     EXPECT_EQ(slow.nextCalls, 2);
     EXPECT_EQ(slow.initialisedComs, 0);
 }
@@ -562,7 +524,7 @@ TEST_F(SourcesTest, WmiMatchByNameAndGetErrors) {
     r.ProgramName = u"PhotoStudio";
     EXPECT_EQ(ReadFromWin32_Products(r), 1);
     EXPECT_EQ(r.InstallLocation, u"C:\\Z\\");
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] MsiGetProductInfo 'Name' failed and returned: -2147467259"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'Name' failed and returned: -2147467259"));
 
     fake::FakeWmi second;
     second.objects = {broken, WmiProduct(u"C:\\Z\\", u"PhotoStudio")};
@@ -571,7 +533,7 @@ TEST_F(SourcesTest, WmiMatchByNameAndGetErrors) {
     ProgramInfo byLocation;
     byLocation.InstallLocation = u"C:\\Z\\";
     EXPECT_EQ(ReadFromWin32_Products(byLocation), 1);
-    EXPECT_TRUE(LoggedLine(u"ERR: BRUT:[08a2c] Get 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: -2147467259"));
+    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] Get 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: -2147467259"));
 }
 
 }  // namespace

@@ -3,50 +3,25 @@
 #include <thread>
 
 #include "fakes/FakePlatform.h"
-#include "log/Log.h"
+#include "fakes/TestSupport.h"
 #include "system/SystemFacts.h"
 #include "util/Text.h"
 
 using namespace brut;
 using plat::Hive;
+using fake::kWorkRoot;
+using fake::UsableAdapter;
 
 namespace {
 
-const std::u16string kWorkRoot = u"C:\\Temp\\ZI Vodidure\\BR Uptide\\";
-
 class SystemFactsTest : public ::testing::Test {
 protected:
-    SystemFactsTest() {
-        fp.files.AddDirectory(u"C:\\Temp");
-        ResetLogForTests();
-        ResetMacAddressForTests();
-    }
-    void TearDown() override {
-        ResetLogForTests();
-        ResetMacAddressForTests();
-        EXPECT_EQ(fp.registry.openHandles, 0) << "a key was left open";
-    }
-    bool LoggedLine(const std::u16string& levelAndText) const {
-        std::u16string all;
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) all += FromLatin1(fp.files.Contents(f));
-        return all.find(levelAndText + u"\r\n") != std::u16string::npos;
-    }
+    void TearDown() override { EXPECT_EQ(fp.registry.openHandles, 0) << "a key was left open"; }
 
     fake::FakePlatform fp;
+    fake::FreshLog freshLog{fp};
+    fake::FreshMacAddress freshMac;
 };
-
-plat::Adapter GoodAdapter(std::vector<uint8_t> mac) {
-    plat::Adapter a;
-    a.operStatus = plat::kIfOperStatusUp;
-    a.physicalAddress = std::move(mac);
-    plat::UnicastAddress u;
-    u.family = plat::kAfInet;
-    u.dnsEligible = true;
-    u.transient = false;
-    u.sockaddrLength = 16;
-    a.unicast = {u};
-    return a;
-}
 
 // --- MakePlainName -------------------------------------------------------------------
 
@@ -181,36 +156,35 @@ TEST_F(SystemFactsTest, VersionStringWithoutResourceOrWithAnOverlongKey) {
 // --- Hardware address ------------------------------------------------------------------
 
 TEST_F(SystemFactsTest, MacAddressFormatAndFilter) {
-    std::vector<plat::Adapter> adapters;
-    plat::Adapter down = GoodAdapter({1, 1, 1, 1, 1, 1});
+    plat::Adapter down = UsableAdapter({1, 1, 1, 1, 1, 1});
     down.operStatus = 2;
-    plat::Adapter noAddress = GoodAdapter({2, 2, 2, 2, 2, 2});
+    plat::Adapter noAddress = UsableAdapter({2, 2, 2, 2, 2, 2});
     noAddress.unicast.clear();
-    plat::Adapter transient = GoodAdapter({3, 3, 3, 3, 3, 3});
+    plat::Adapter transient = UsableAdapter({3, 3, 3, 3, 3, 3});
     transient.unicast[0].transient = true;
-    plat::Adapter notDns = GoodAdapter({4, 4, 4, 4, 4, 4});
+    plat::Adapter notDns = UsableAdapter({4, 4, 4, 4, 4, 4});
     notDns.unicast[0].dnsEligible = false;
-    plat::Adapter ipv6 = GoodAdapter({5, 5, 5, 5, 5, 5});
+    plat::Adapter ipv6 = UsableAdapter({5, 5, 5, 5, 5, 5});
     ipv6.unicast[0].family = 23;
-    plat::Adapter longSockaddr = GoodAdapter({6, 6, 6, 6, 6, 6});
+    plat::Adapter longSockaddr = UsableAdapter({6, 6, 6, 6, 6, 6});
     longSockaddr.unicast[0].sockaddrLength = 28;
-    plat::Adapter second = GoodAdapter({7, 7, 7, 7, 7, 7});
+    plat::Adapter second = UsableAdapter({7, 7, 7, 7, 7, 7});
     plat::UnicastAddress ok = second.unicast[0];
     second.unicast[0].transient = true;
     second.unicast.push_back(ok);  // the second address qualifies
     fp.system.adapters = {down, noAddress, transient, notDns, ipv6, longSockaddr, second,
-                          GoodAdapter({0x00, 0x1A, 0x2B, 0x03, 0x4D, 0x5E})};
+                          UsableAdapter({0x00, 0x1A, 0x2B, 0x03, 0x4D, 0x5E})};
     std::u16string mac;
     EXPECT_EQ(GetMacAddress(mac), 1);
     EXPECT_EQ(mac, u"7:7:7:7:7:7");
 
     ResetMacAddressForTests();
-    fp.system.adapters = {down, GoodAdapter({0x00, 0x1A, 0x2B, 0x03, 0x4D, 0x5E, 0x77, 0x88})};
+    fp.system.adapters = {down, UsableAdapter({0x00, 0x1A, 0x2B, 0x03, 0x4D, 0x5E, 0x77, 0x88})};
     EXPECT_EQ(GetMacAddress(mac), 1);
     EXPECT_EQ(mac, u"0:1A:2B:3:4D:5E");
 
     ResetMacAddressForTests();
-    fp.system.adapters = {GoodAdapter({0xAB, 0xCD})};
+    fp.system.adapters = {UsableAdapter({0xAB, 0xCD})};
     EXPECT_EQ(GetMacAddress(mac), 1);
     EXPECT_EQ(mac, u"AB:CD:0:0:0:0");
 }
@@ -220,7 +194,7 @@ TEST_F(SystemFactsTest, MacAddressIsRememberedOnlyOnceFound) {
     EXPECT_EQ(GetMacAddress(mac), 0);
     EXPECT_EQ(mac, u"old");
     EXPECT_EQ(fp.system.adapterCalls, 1);
-    fp.system.adapters = {GoodAdapter({0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
+    fp.system.adapters = {UsableAdapter({0, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E})};
     EXPECT_EQ(GetMacAddress(mac), 1);
     EXPECT_EQ(mac, u"0:1A:2B:3C:4D:5E");
     fp.system.adapters.clear();
@@ -240,21 +214,21 @@ TEST_F(SystemFactsTest, MacAddressBufferProtocol) {
     };
     for (const Case& c : cases) {
         ResetMacAddressForTests();
-        ResetLogForTests();
-        for (const auto& f : fp.files.FilesIn(u"C:\\Temp\\")) fp.files.DeleteFile(f);
+        ClearLog(fp);
         fp.system.adapterCalls = 0;
         fp.system.adapterAnswers = c.answers;
-        fp.system.adapters = {GoodAdapter({1, 2, 3, 4, 5, 6})};
+        fp.system.adapters = {UsableAdapter({1, 2, 3, 4, 5, 6})};
         std::u16string mac;
         EXPECT_EQ(GetMacAddress(mac), c.result) << c.what;
         EXPECT_EQ(fp.system.adapterCalls, c.calls) << c.what;
-        EXPECT_EQ(LoggedLine(u"ERR: BRUT:[08a2c] malloc ulAdapterAddressesSize failed because:  (8)"), c.mallocLogged)
+        EXPECT_EQ(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] malloc ulAdapterAddressesSize failed because:  (8)"),
+                  c.mallocLogged)
             << c.what;
     }
 }
 
 TEST_F(SystemFactsTest, MacAddressFirstCallsFromSeveralThreadsAskOnce) {
-    fp.system.adapters = {GoodAdapter({1, 2, 3, 4, 5, 6})};
+    fp.system.adapters = {UsableAdapter({1, 2, 3, 4, 5, 6})};
     std::vector<std::u16string> results(8);
     std::vector<std::thread> threads;
     for (auto& r : results) threads.emplace_back([&r] { GetMacAddress(r); });
