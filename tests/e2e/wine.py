@@ -320,7 +320,10 @@ class WinePrefix:
         shutil.copytree(self.path, dest, symlinks=True)
         for name, data in registry_snapshot.items():
             (Path(dest) / name).write_bytes(data)
-        p = WinePrefix(dest, self.display, self.workdir, self.probe_exe, self.locale_dir)
+        # Its own work folder: run folders are numbered per prefix.
+        workdir = Path(dest) / "brut-work"
+        workdir.mkdir()
+        p = WinePrefix(dest, self.display, workdir, self.probe_exe, self.locale_dir)
         p.temp_win = self.temp_win
         temp = p.unix_path(self.temp_win)
         if temp.exists():

@@ -49,8 +49,10 @@ TEST_F(SystemFactsTest, WorkingDirectory) {
     const Case cases[] = {
         {u"PhotoStudio", u"12.5.300", false, kWorkRoot + u"PhotoStudio 12"},
         {u"PhotoStudio", u"12.5.300", true, kWorkRoot + u"PhotoStudio 12\\"},
-        {u"PhotoStudio", u"12", false, kWorkRoot + u"PhotoStudio "},
-        {u"PhotoStudio", u".5", false, kWorkRoot + u"PhotoStudio "},
+        // No version part: no trailing blank, which Windows would drop from the directory.
+        {u"PhotoStudio", u"12", false, kWorkRoot + u"PhotoStudio"},
+        {u"PhotoStudio", u".5", true, kWorkRoot + u"PhotoStudio\\"},
+        {u"Tool.", u"7", false, kWorkRoot + u"Tool"},
         {u"PhotoStudio", u"", false, kWorkRoot + u"PhotoStudio 1796644685"},
         {u"\u3042\u3044 Pro", u"3.0", false, kWorkRoot + u"~48E~48G Pro 3"},
         {u"\u00C9t\u00E9", u"1.0", false, kWorkRoot + u"t 1"},

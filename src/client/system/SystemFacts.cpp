@@ -132,9 +132,12 @@ int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trail
     path += u"BR Uptide";
     CreateDirectoryPath(path, false);
     path += u"\\";
-    path += MakePlainName(info.ProgramName);
-    path += u" ";
-    path += VersionPart(info.ProgramVersionNumber);
+    // Windows drops trailing blanks and dots when it creates a directory but not
+    // inside longer paths: a name such as "Tool " (a version without ".") would
+    // be created as "Tool" and never found again, so the name is made to match.
+    std::u16string name = MakePlainName(info.ProgramName) + u" " + VersionPart(info.ProgramVersionNumber);
+    while (!name.empty() && (name.back() == u' ' || name.back() == u'.')) name.pop_back();
+    path += name;
     CreateDirectoryPath(path, false);
     if (trailingBackslash) path += u"\\";
     dir = path;
