@@ -485,7 +485,15 @@ class WinePrefix:
 
     def x_key(self, window, *keys):
         """Focuses the window and types keys (xdotool key names: Return, Escape, alt+F4, ...)."""
-        self.xdotool("windowfocus", "--sync", str(window))
+        # A window that was just mapped may refuse the focus for a moment.
+        for attempt in range(5):
+            try:
+                if self.xdotool("windowfocus", "--sync", str(window), timeout=10, check=False).returncode == 0:
+                    break
+            except WineError:
+                if attempt == 4:
+                    raise
+            time.sleep(0.3)
         self.xdotool("key", "--clearmodifiers", *keys)
 
     # --- locales
