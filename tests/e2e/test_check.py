@@ -362,7 +362,7 @@ _OFFER = ("<QuickCheckResponse><MaxUpdateableProductVersionExistingOnServer>5.2.
           "</MaxUpdateableProductVersionExistingOnServer></QuickCheckResponse>")
 _ERROR = "<QuickCheckResponse><ErrorMessage>second root</ErrorMessage></QuickCheckResponse>"
 _NO_ENVELOPE = "Reply envelope unusable: not well-formed (Error document empty.)"
-DEEP = 200000
+DEEP = 40000  # far beyond the parser's limit, within the reply size cap
 
 
 def _envelope(inner):
@@ -371,8 +371,11 @@ def _envelope(inner):
 
 HOSTILE = {
     # id: (service faults or raw body, code, a line that says why)
-    "huge-4MiB": ({"huge": 4 << 20}, 3, ("INF", "MaxpdateableProductVersionExistingOnServer = 5.2.0")),
-    "huge-20MB": ({"huge": 20_000_000}, 9, ("ERR", "Reply body larger than 16777216 bytes: not read")),
+    "large-900KiB": ({"huge": 900 << 10}, 3, ("INF", "MaxpdateableProductVersionExistingOnServer = 5.2.0")),
+    "huge-20MB": ({"huge": 20_000_000}, 9, ("ERR", "Reply body larger than 1048576 bytes: not read")),
+    # Thousands of attributes would keep the parser busy for hours.
+    "many-attributes": (_HEAD + b"<string " + b" ".join(b'a%d="1"' % i for i in range(50000)) + b">x</string>", 9,
+                        ("ERR", "Reply envelope rejected: more than 64 attributes in one element")),
     "deep-envelope": (_HEAD + b"<a>" * DEEP + b"</a>" * DEEP, 9,
                       ("ERR", "Reply envelope rejected: nested deeper than 256 levels")),
     "deep-inner": (_envelope("<a>" * DEEP + "</a>" * DEEP), 9,

@@ -168,7 +168,9 @@ plat::ThreadHandle FakeSystem::StartThread(plat::ThreadRoutine routine, void* ar
     return 1000 + threadsStarted;
 }
 
-bool FakeSystem::WaitThread(plat::ThreadHandle, uint32_t) { return true; }
+uint32_t FakeSystem::WaitThread(plat::ThreadHandle thread, uint32_t) {
+    return thread > 0 ? plat::kWaitObject0 : plat::kWaitFailed;
+}
 
 bool FakeVersionBlock::QueryString(const std::u16string& key, std::u16string& value) {
     auto it = strings.find(key);

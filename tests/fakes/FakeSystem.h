@@ -74,7 +74,8 @@ public:
     bool IsWow64Process(bool& wow64) override;
     uint32_t GetAdaptersAddresses(uint32_t& bufferSize, std::vector<plat::Adapter>& adapters) override;
     plat::ThreadHandle StartThread(plat::ThreadRoutine routine, void* arg) override;
-    bool WaitThread(plat::ThreadHandle thread, uint32_t milliseconds) override;
+    uint32_t WaitThread(plat::ThreadHandle thread, uint32_t milliseconds) override;
+    void CloseThread(plat::ThreadHandle) override {}
     void Sleep(uint32_t milliseconds) override { slept += milliseconds; }
 
     std::u16string tempPath = u"C:\\Temp\\";

@@ -200,6 +200,15 @@ TEST_F(CmdLineTest, VersionOneFirstToken) {
     EXPECT_EQ(word.mProgramInfo.InstallLocation, u"");
     EXPECT_EQ(fp.files.createdDirectories, Tokens{u"ForceUpdate"});
 
+    // Refusals that do not mean "exists" or "invalid name" leave the word alone.
+    fp.files.createDirectoryErrors[u"forceupdate"] = plat::kErrAccessDenied;
+    fp.files.createDirectoryErrors[u"c:\\gone\\app"] = plat::kErrPathNotFound;
+    for (const char16_t* args : {u"ForceUpdate -IsStubExe", u"C:\\Gone\\App"}) {
+        CmdLineInfo refused = Parse(args);
+        EXPECT_EQ(refused.mIsUpdateFromVersionV1, 0) << ToUtf8(args);
+        EXPECT_EQ(refused.mProgramInfo.InstallLocation, u"") << ToUtf8(args);
+    }
+
     // Switches and options are never probed.
     Parse(u"-QuickCheck");
     Parse(u"-ProgramName x");

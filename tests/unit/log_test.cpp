@@ -107,6 +107,14 @@ TEST_F(LogTest, NamePartOfTheFile) {
     EXPECT_EQ(path.size(), kLogPathChars);
     EXPECT_TRUE(EndsWith(path, u"nnn.log"));
     EXPECT_TRUE(fp.files.HasFile(path));
+
+    // Percent signs in the name or the temporary path are text, not fields.
+    SetupLog(u"50%Discount %P");
+    EXPECT_EQ(GetLog().Path(), kLogDir + u"20261207115805_50%Discount %P.log");
+    fp.system.tempPath = u"C:\\Users\\%Dave\\";
+    fp.files.AddDirectory(u"C:\\Users\\%Dave");
+    SetupLog(u"Foo");
+    EXPECT_TRUE(fp.files.HasFile(u"C:\\Users\\%Dave\\ZI Vodidure\\BR Uptide\\20261207115805_Foo.log"));
 }
 
 TEST_F(LogTest, NoFileWhenTheLogDirectoryCannotBeCreated) {

@@ -102,6 +102,8 @@ TEST(ProgramInfoRules, MakeEditionName) {
         {u"X Professional  Edition", u"X Professional  Edition"},
         // Part of a longer word is no edition word; the search goes on.
         {u"X Technology", u"X Technology"},
+        {u"HiTech Suite", u"HiTech Suite"},
+        {u"SuperAdmin Tool 3", u"SuperAdmin Tool 3"},
         {u"X Technology Admin", u"X Technology Admin Edition"},
         {u"X Servers Tech 3", u"X Servers Tech Edition 3"},
         {u"X Professional\u7248", u"X Professional\u7248"},

@@ -431,6 +431,14 @@ TEST_F(QuickCheckTest, HostileRepliesEndWithDefinedCodes) {
         {"several envelope roots", "<s>" + Escape(Reply(offered)) + "</s><s>x</s>", 3, u"7", nullptr},
         {"several inner roots", Envelope(Reply(offered) + "<R><MajorUpgradeProductVersion>9</MajorUpgradeProductVersion></R>"),
          3, u"7", nullptr},
+        {"empty error message", Envelope("<R><ErrorMessage><![CDATA[]]></ErrorMessage>" + offered + "</R>"), 3, u"7",
+         nullptr},
+        {"many attributes", "<string" + [] {
+             std::string a;
+             for (int i = 0; i < 5000; ++i) a += " a" + std::to_string(i) + "=\"1\"";
+             return a;
+         }() + ">x</string>",
+         9, u"", u"ERR Reply envelope rejected: more than 64 attributes in one element"},
         {"comment hides nothing", Envelope("<R><!-- <MaxUpdateableProductVersionExistingOnServer>1"
                                            "</MaxUpdateableProductVersionExistingOnServer> -->" + offered + "</R>"),
          3, u"7", nullptr},

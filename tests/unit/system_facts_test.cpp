@@ -53,6 +53,8 @@ TEST_F(SystemFactsTest, WorkingDirectory) {
         {u"PhotoStudio", u"12", false, kWorkRoot + u"PhotoStudio"},
         {u"PhotoStudio", u".5", true, kWorkRoot + u"PhotoStudio\\"},
         {u"Tool.", u"7", false, kWorkRoot + u"Tool"},
+        // Nothing left of the name: the maker's folder itself, without a doubled separator.
+        {u"\u00E9\u00E8", u"7", true, kWorkRoot.substr(0, kWorkRoot.size() - 1) + u"\\"},
         {u"PhotoStudio", u"", false, kWorkRoot + u"PhotoStudio 1796644685"},
         {u"\u3042\u3044 Pro", u"3.0", false, kWorkRoot + u"~48E~48G Pro 3"},
         {u"\u00C9t\u00E9", u"1.0", false, kWorkRoot + u"t 1"},

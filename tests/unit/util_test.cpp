@@ -17,6 +17,9 @@ TEST(Format, ConversionsAsTheLogAndTextsUseThem) {
         {Format(u"%d %s"), u"0 "},
         {Format(u"%d", -2147483647 - 1), u"-2147483648"},
         {Format(u"%q"), u"%q"},
+        {Format(u"%lld|%I64d|%llu|%I64x", 5000000000LL, -5000000000LL, 5000000000ULL, 0x123456789ULL),
+         u"5000000000|-5000000000|5000000000|123456789"},
+        {Format(u"%d|%ld", 5000000000LL, 5000000000LL), u"705032704|705032704"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.got, c.want) << ToUtf8(c.want);
 }

@@ -1,6 +1,8 @@
 // Start-up and shut-down: the whole run happens inside InitInstance.
 #include "app/BRUptide.h"
 
+#include <atomic>
+
 #include "app/CmdLineInfo.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"
@@ -24,18 +26,24 @@ void DebugBox(const char16_t* text) { plat::Sys().MessageBox(text, u"Debug", pla
 struct CheckRun {
     UpdaterBase* checker;
     ResultPair result{1, 0};
+    std::atomic<bool> done{false};
 };
 uint32_t CheckThread(void* arg) {
     auto* run = static_cast<CheckRun*>(arg);
     run->result = run->checker->CheckForUpdate();
+    run->done.store(true);
     return 0;
 }
 int RunWithoutDialog(UpdaterBase& checker) {
     CheckRun run{&checker};
     plat::ThreadHandle thread = plat::Sys().StartThread(&CheckThread, &run);
     if (!thread) return 1;
-    while (!plat::Sys().WaitThread(thread, 1000)) {
+    // The thread uses objects on this stack: never leave before it has ended.
+    while (!run.done.load()) {
+        if (plat::Sys().WaitThread(thread, 1000) == plat::kWaitFailed) plat::Sys().Sleep(100);
     }
+    plat::Sys().WaitThread(thread, 1000);
+    plat::Sys().CloseThread(thread);
     LogInfo(u"UpdateResult %d", run.result.mUpdateResult);
     return 1;
 }

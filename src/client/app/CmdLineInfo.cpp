@@ -109,13 +109,16 @@ void CmdLineInfo::ParseParam(const std::u16string& token) {
         }
     }
 
-    // Version-1 callers pass the install directory first: a name the system
-    // refuses to create is taken as that directory. A blank token names no
-    // directory at all, so it is never taken for one.
+    // Version-1 callers pass the install directory first: a name that already
+    // exists, or that is no valid name, is taken as that directory. A refusal
+    // for any other reason (a current directory the user may not write to, a
+    // missing parent) says nothing about the token, and a blank token names no
+    // directory at all: neither may turn a plain word into an install location.
     const bool isV1Switch = token == kUpdateFromVersionV1;
     if (!isV1Switch) {
         if (mParamCount != 0 || Trim(token).empty() || !plat::Get().files) return;
-        if (plat::Fs().CreateDirectory(token) == plat::kErrSuccess) return;
+        const uint32_t refused = plat::Fs().CreateDirectory(token);
+        if (refused != plat::kErrAlreadyExists && refused != plat::kErrInvalidName) return;
         mProgramInfo.InstallLocation = token;
     }
     mProgramInfo.InstallLocation = WithOneTrailingBackslash(mProgramInfo.InstallLocation);

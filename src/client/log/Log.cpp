@@ -135,12 +135,12 @@ bool CLog::Initialise(int32_t threshold, bool showThreadId) {
     return true;
 }
 
-int CLog::OpenFile(const std::u16string& pathTemplate) {
+int CLog::OpenFile(const std::u16string& pathTemplate, bool expand) {
     if (!mInitialised.load()) return 0;
     std::lock_guard<std::recursive_mutex> guard(mLock);
     CloseLocked();
     if (pathTemplate.empty() || !PlatformReady()) return 0;
-    mPath = ExpandTemplate(pathTemplate);
+    mPath = expand ? ExpandTemplate(pathTemplate) : pathTemplate;
     if (mPath.size() > kLogPathChars) return 0;
     mFile = plat::Fs().OpenAppend(mPath, mFlush);
     return mFile != 0 ? 1 : 0;
@@ -282,7 +282,10 @@ void SetupLog(const std::u16string& name) {
     } else {
         directory.clear();
     }
-    log.OpenFile(directory + u"%D_" + LogFileNamePart(name, directory.size()) + u".log");
+    // Only the stamp is expanded: a "%D" or "%P" inside the temporary path or the
+    // product name (a user called "%Dave") is part of the name, not a field.
+    log.OpenFile(directory + log.ExpandTemplate(u"%D") + u"_" + LogFileNamePart(name, directory.size()) + u".log",
+                 false);
     log.LogText(LOG_AUD, u"BRUT", u"STARTING LOG");
     log.ReleaseHeldLines();
     gSetUp.store(true);

@@ -29,7 +29,8 @@ public:
     CLog& operator=(const CLog&) = delete;
 
     bool Initialise(int32_t threshold, bool showThreadId);
-    int OpenFile(const std::u16string& pathTemplate);  // 1 opened, 0 not
+    // 1 opened, 0 not. With `expand` off the path is taken as it stands.
+    int OpenFile(const std::u16string& pathTemplate, bool expand = true);
     void Close();
     void Log(int32_t level, const std::u16string& source, const char16_t* format, std::initializer_list<FmtArg> args);
     // Like Log, with a finished message that is never read as a format.

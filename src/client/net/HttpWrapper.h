@@ -14,7 +14,7 @@ constexpr uint32_t kPostOk = 0;
 constexpr uint32_t kPostNotSent = 1;        // no connection, no request, or not sent
 constexpr uint32_t kPostNoStatus = 2;       // the status code could not be read
 constexpr uint32_t kPostBodyTooLarge = 3;   // the body exceeded kMaxReplyBytes
-constexpr std::size_t kMaxReplyBytes = 16u * 1024u * 1024u;
+constexpr std::size_t kMaxReplyBytes = 1024u * 1024u;  // real replies are a few hundred bytes
 
 class CHttpWrapper {
 public:

@@ -278,8 +278,8 @@ std::u16string MakeEditionName(const std::u16string& displayName) {
              pos = displayName.find(word, pos + 1)) {
             const std::size_t end = pos + word.size();
             if (end == displayName.size()) return displayName + u" " + edition;
-            // Inside a longer word ("Technology", "Servers") it is no edition word.
-            if (IsWordCharacter(displayName[end])) continue;
+            // Inside a longer word ("Technology", "HiTech Suite") it is no edition word.
+            if (IsWordCharacter(displayName[end]) || (pos > 0 && IsWordCharacter(displayName[pos - 1]))) continue;
             std::size_t next = end;
             while (next < displayName.size() && IsBlank(displayName[next])) ++next;
             if (displayName.compare(next, edition.size(), edition) == 0) return displayName;

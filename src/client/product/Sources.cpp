@@ -378,33 +378,35 @@ int ReadFromWin32_Products(ProgramInfo& record) {
     if (!session) return 0;
     WmiConversation com(std::move(session));
 
-    if (Failed(com->CoInitializeMultithreaded())) {
-        LogError(u"Failed to initialize COM library. %s", GetLastErrorText());
+    if (const int32_t hr = com->CoInitializeMultithreaded(); Failed(hr)) {
+        LogError(u"Failed to initialize COM library. %s", GetErrorText(static_cast<uint32_t>(hr)));
         return 0;
     }
-    if (Failed(com->InitializeSecurity())) {
-        LogError(u"Failed to initialize security. %s", GetLastErrorText());
+    // COM security can be set once per process; a second discovery in the same
+    // process finds it set already, which is no reason to give up.
+    if (const int32_t hr = com->InitializeSecurity(); Failed(hr) && hr != plat::kRpcETooLate) {
+        LogError(u"Failed to initialize security. %s", GetErrorText(static_cast<uint32_t>(hr)));
         com->CoUninitialize();
         return 0;
     }
-    if (Failed(com->CreateLocator())) {
-        LogError(u"Failed to create IWbemLocator object. %s", GetLastErrorText());
+    if (const int32_t hr = com->CreateLocator(); Failed(hr)) {
+        LogError(u"Failed to create IWbemLocator object. %s", GetErrorText(static_cast<uint32_t>(hr)));
         com->CoUninitialize();
         return 0;
     }
-    if (Failed(com->ConnectServer(u"ROOT\\CIMV2"))) {
-        LogError(u"Could not connect. %s", GetLastErrorText());
+    if (const int32_t hr = com->ConnectServer(u"ROOT\\CIMV2"); Failed(hr)) {
+        LogError(u"Could not connect. %s", GetErrorText(static_cast<uint32_t>(hr)));
         com.End();
         return 0;
     }
     LogInfo(u"Connected to ROOT\\CIMV2 WMI namespace");
-    if (Failed(com->SetProxyBlanket())) {
-        LogError(u"Could not set proxy blanket. %s", GetLastErrorText());
+    if (const int32_t hr = com->SetProxyBlanket(); Failed(hr)) {
+        LogError(u"Could not set proxy blanket. %s", GetErrorText(static_cast<uint32_t>(hr)));
         com.End();
         return 0;
     }
-    if (Failed(com->ExecQuery(u"WQL", u"SELECT * FROM Win32_Product"))) {
-        LogError(u"Query for product failed. %s", GetLastErrorText());
+    if (const int32_t hr = com->ExecQuery(u"WQL", u"SELECT * FROM Win32_Product"); Failed(hr)) {
+        LogError(u"Query for product failed. %s", GetErrorText(static_cast<uint32_t>(hr)));
         com.End();
         return 0;
     }

@@ -137,7 +137,10 @@ int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trail
     // be created as "Tool" and never found again, so the name is made to match.
     std::u16string name = MakePlainName(info.ProgramName) + u" " + VersionPart(info.ProgramVersionNumber);
     while (!name.empty() && (name.back() == u' ' || name.back() == u'.')) name.pop_back();
-    path += name;
+    if (name.empty())
+        path.pop_back();  // nothing of the name is left: the maker's folder itself, not "...\\"
+    else
+        path += name;
     CreateDirectoryPath(path, false);
     if (trailingBackslash) path += u"\\";
     dir = path;

@@ -32,7 +32,8 @@ int ReplyStatus(XmlParse result) {
     switch (result) {
         case XmlParse::Ok: return kReplyRead;
         case XmlParse::NoRoot: return kReplyNoRoot;
-        case XmlParse::TooDeep: return kReplyTooDeep;
+        case XmlParse::TooDeep:
+        case XmlParse::TooManyAttributes: return kReplyTooDeep;
         case XmlParse::NotWellFormed: break;
     }
     return kReplyNotWellFormed;
@@ -41,6 +42,8 @@ int ReplyStatus(XmlParse result) {
 void LogParseFailure(const char16_t* what, XmlParse result, const std::string& detail) {
     if (result == XmlParse::TooDeep)
         LogError(u"%s rejected: nested deeper than %d levels", what, static_cast<int>(kMaxXmlDepth));
+    else if (result == XmlParse::TooManyAttributes)
+        LogError(u"%s rejected: more than %d attributes in one element", what, static_cast<int>(kMaxXmlAttributes));
     else if (detail.empty())
         LogError(u"%s unusable: %s", what, FromLatin1(ParseFailure(result)));
     else
@@ -117,7 +120,8 @@ int QuickCheck::LoadAndReadResponseXML(const std::string& text) {
     }
     const TiXmlElement& root = *document.RootElement();
     std::u16string value;
-    if (ChildText(root, "ErrorMessage", value)) {
+    // An empty message (an empty CDATA section) reports no failure.
+    if (ChildText(root, "ErrorMessage", value) && !value.empty()) {
         LogError(u"QuickCheckResponse.xml contains ServerErrorMessage");
         LogTextError(value);
         mReply.mIsServerError = 1;

@@ -17,6 +17,7 @@ namespace {
 class DepthScanner {
 public:
     explicit DepthScanner(std::size_t limit) : mLimit(limit) {}
+    bool TooManyAttributes() const { return mTooManyAttributes; }
 
     std::size_t Run(const char* p) {
         const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
@@ -41,7 +42,7 @@ private:
     enum class Enc { Unknown, Utf8, Legacy };
     enum class Kind { None, Declaration, Comment, Cdata, Unknown, Element };
 
-    bool Exceeded() const { return mMaxDepth > mLimit; }
+    bool Exceeded() const { return mMaxDepth > mLimit || mTooManyAttributes; }
 
     static bool IsWs(char c) { return std::isspace(static_cast<unsigned char>(c)) || c == '\n' || c == '\r'; }
     static bool IsAlpha(char c) {
@@ -278,6 +279,7 @@ private:
             p = ReadName(p, &name);
             if (!p || !*p) return nullptr;
             bool hasContent = false;
+            std::size_t attributes = 0;
             for (;;) {
                 p = SkipWs(p);
                 if (!p || !*p) return nullptr;
@@ -290,6 +292,12 @@ private:
                     ++p;
                     hasContent = true;
                     break;
+                }
+                // TinyXML compares every attribute with all earlier ones of its
+                // element: thousands of them would keep it busy for hours.
+                if (++attributes > kMaxXmlAttributes) {
+                    mTooManyAttributes = true;
+                    return nullptr;
                 }
                 p = ParseAttribute(p, nullptr);
                 if (!p || !*p) return nullptr;
@@ -332,6 +340,7 @@ private:
 
     std::size_t mLimit;
     std::size_t mMaxDepth = 0;
+    bool mTooManyAttributes = false;
     Enc mEnc = Enc::Unknown;
 };
 
@@ -348,7 +357,9 @@ XmlParse ParseXmlGuarded(TiXmlDocument& document, const std::string& text, std::
         // full length: the zero bytes behind the terminator catch that.
         std::string padded = text;
         padded.append(8, '\0');
-        if (XmlParseDepth(padded.c_str(), kMaxXmlDepth) > kMaxXmlDepth) return XmlParse::TooDeep;
+        DepthScanner scanner(kMaxXmlDepth);
+        if (scanner.Run(padded.c_str()) > kMaxXmlDepth) return XmlParse::TooDeep;
+        if (scanner.TooManyAttributes()) return XmlParse::TooManyAttributes;
         document.Parse(padded.c_str());
         if (document.Error()) {
             if (errorText) *errorText = document.ErrorDesc() ? document.ErrorDesc() : "";

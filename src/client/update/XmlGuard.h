@@ -9,6 +9,7 @@
 namespace brut {
 
 constexpr std::size_t kMaxXmlDepth = 256;
+constexpr std::size_t kMaxXmlAttributes = 64;  // per element
 
 // The deepest element nesting TinyXML's parser reaches on `text` (a zero-
 // terminated text followed by at least four more zero bytes), found without
@@ -16,7 +17,7 @@ constexpr std::size_t kMaxXmlDepth = 256;
 // the depth exceeds `limit`.
 std::size_t XmlParseDepth(const char* text, std::size_t limit);
 
-enum class XmlParse { Ok, NotWellFormed, NoRoot, TooDeep };
+enum class XmlParse { Ok, NotWellFormed, NoRoot, TooDeep, TooManyAttributes };
 
 // Parses `text` into `document` unless it nests deeper than kMaxXmlDepth;
 // `errorText` names TinyXML's complaint for NotWellFormed.

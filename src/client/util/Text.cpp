@@ -59,7 +59,14 @@ std::u16string FormatV(const char16_t* format, std::initializer_list<FmtArg> arg
             precision = 0;
             while (*p >= u'0' && *p <= u'9' && precision < 100000) precision = precision * 10 + (*p++ - u'0');
         }
-        while (*p == u'l' || *p == u'h' || *p == u'I' || *p == u'w') ++p;
+        bool is64 = false;
+        for (;;) {
+            if (p[0] == u'l' && p[1] == u'l') { is64 = true; p += 2; }
+            else if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') { is64 = true; p += 3; }
+            else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') p += 3;
+            else if (*p == u'l' || *p == u'h' || *p == u'w' || *p == u'I') ++p;
+            else break;
+        }
         if (!*p) break;
         const char16_t conv = *p;
         std::u16string body;
@@ -82,9 +89,10 @@ std::u16string FormatV(const char16_t* format, std::initializer_list<FmtArg> arg
         }
         case u'd': case u'i': {
             const FmtArg* a = take();
-            int32_t v = static_cast<int32_t>(a ? a->Int() : 0);
+            const int64_t raw = a ? a->Int() : 0;
+            const int64_t v = is64 ? raw : static_cast<int32_t>(raw);
             bool neg = v < 0;
-            uint64_t mag = neg ? static_cast<uint64_t>(-static_cast<int64_t>(v)) : static_cast<uint64_t>(v);
+            uint64_t mag = neg ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
             std::u16string d = Digits(mag, 10, false);
             if (precision >= 0 && d.size() < static_cast<std::size_t>(precision)) d.insert(0, precision - d.size(), u'0');
             if (zero && !left && precision < 0) {
@@ -97,7 +105,8 @@ std::u16string FormatV(const char16_t* format, std::initializer_list<FmtArg> arg
         }
         case u'u': case u'x': case u'X': {
             const FmtArg* a = take();
-            uint32_t v = static_cast<uint32_t>(a ? a->Int() : 0);
+            const uint64_t raw = static_cast<uint64_t>(a ? a->Int() : 0);
+            const uint64_t v = is64 ? raw : static_cast<uint32_t>(raw);
             body = Digits(v, conv == u'u' ? 10 : 16, conv == u'X');
             if (precision >= 0 && body.size() < static_cast<std::size_t>(precision)) body.insert(0, precision - body.size(), u'0');
             Pad(out, body, width, left, (zero && precision < 0) ? u'0' : u' ');

@@ -45,6 +45,9 @@ constexpr int kIfOperStatusUp = 1;
 
 using ThreadRoutine = uint32_t (*)(void* arg);
 using ThreadHandle = std::intptr_t;  // 0: no thread
+constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitTimeout = 258;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFF;
 
 class System {
 public:
@@ -88,8 +91,9 @@ public:
 
     // Threads
     virtual ThreadHandle StartThread(ThreadRoutine routine, void* arg) = 0;  // 0 on failure
-    // WaitForSingleObject: true when the thread has ended within the time.
-    virtual bool WaitThread(ThreadHandle thread, uint32_t milliseconds) = 0;
+    // WaitForSingleObject: kWaitObject0 when the thread has ended, kWaitTimeout, or kWaitFailed.
+    virtual uint32_t WaitThread(ThreadHandle thread, uint32_t milliseconds) = 0;
+    virtual void CloseThread(ThreadHandle thread) = 0;
     virtual void Sleep(uint32_t milliseconds) = 0;
 };
 

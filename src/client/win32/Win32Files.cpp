@@ -21,17 +21,16 @@ uint32_t Win32Files::CreateDirectory(const std::u16string& path) {
 
 FileHandle Win32Files::OpenAppend(const std::u16string& path, bool writeThrough) {
     DWORD flags = FILE_ATTRIBUTE_NORMAL | (writeThrough ? FILE_FLAG_WRITE_THROUGH : 0);
-    HANDLE h = ::CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, flags,
-                             nullptr);
+    // Append-only access makes every write land at the current end in one piece,
+    // also when a second client for the same product shares the file.
+    HANDLE h = ::CreateFileW(W(path), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_ALWAYS, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return 0;
-    ::SetFilePointer(h, 0, nullptr, FILE_END);
     return reinterpret_cast<FileHandle>(h);
 }
 
 bool Win32Files::Write(FileHandle file, const void* data, std::size_t size) {
     if (!file) return false;
-    // Another writer sharing the file may have appended since: write at the end.
-    ::SetFilePointer(H(file), 0, nullptr, FILE_END);
     const char* p = static_cast<const char*>(data);
     while (size > 0) {
         DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);

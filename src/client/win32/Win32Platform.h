@@ -80,7 +80,8 @@ public:
     bool IsWow64Process(bool& wow64) override;
     uint32_t GetAdaptersAddresses(uint32_t& bufferSize, std::vector<Adapter>& adapters) override;
     ThreadHandle StartThread(ThreadRoutine routine, void* arg) override;
-    bool WaitThread(ThreadHandle thread, uint32_t milliseconds) override;
+    uint32_t WaitThread(ThreadHandle thread, uint32_t milliseconds) override;
+    void CloseThread(ThreadHandle thread) override;
     void Sleep(uint32_t milliseconds) override;
 };
 

@@ -211,9 +211,13 @@ ThreadHandle Win32System::StartThread(ThreadRoutine routine, void* arg) {
     return reinterpret_cast<ThreadHandle>(h);
 }
 
-bool Win32System::WaitThread(ThreadHandle thread, uint32_t milliseconds) {
-    if (!thread) return false;
-    return ::WaitForSingleObject(reinterpret_cast<HANDLE>(thread), milliseconds) == WAIT_OBJECT_0;
+uint32_t Win32System::WaitThread(ThreadHandle thread, uint32_t milliseconds) {
+    if (!thread || thread == -1) return kWaitFailed;
+    return static_cast<uint32_t>(::WaitForSingleObject(reinterpret_cast<HANDLE>(thread), milliseconds));
+}
+
+void Win32System::CloseThread(ThreadHandle thread) {
+    if (thread && thread != -1) ::CloseHandle(reinterpret_cast<HANDLE>(thread));
 }
 
 void Win32System::Sleep(uint32_t milliseconds) { ::Sleep(milliseconds); }
