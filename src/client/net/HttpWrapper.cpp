@@ -27,8 +27,10 @@ uint32_t ReportThrown(const plat::InetError& error, const char16_t* prefix, std:
 
 // One UTF-16 code unit per body byte. Bytes below 0x80 are themselves; the
 // others take the ANSI code page's character when that converts back to the
-// same single byte, so ExtractReplyText gets the server's bytes back exactly.
-// Bytes without such a character (e.g. lone DBCS lead bytes) keep their value.
+// same single byte, so on single-byte code pages ExtractReplyText gets the
+// server's bytes back exactly. Bytes without such a character (DBCS lead
+// bytes) keep their value and come back as "?": the service keeps its
+// envelope ASCII for that reason.
 std::array<char16_t, 256> ByteWidening() {
     std::array<char16_t, 256> table{};
     plat::System& sys = plat::Sys();
