@@ -693,6 +693,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             host = "%s:%d" % (addr, port)
         return host
 
+    def _transport_fault(self, faults, entry, what):
+        """Applies the faults that concern the connection itself (delay, drop,
+        HTTP status). True when the request has been answered (or dropped)."""
+        if faults.get("slow"):
+            self._sleep(faults["slow"])
+        if faults.get("drop"):
+            LOG.info("%s: dropping the connection without an answer", what)
+            self.close_connection = True
+            self.state.record(dict(entry, status=None))
+            return True
+        status = faults.get("http_status") or (500 if faults.get("http_500") else None)
+        if status:
+            self.state.record(dict(entry, status=status))
+            self._send(status, "fault: HTTP %d\n" % status)
+            return True
+        return False
+
     def _send(self, status, body, content_type="text/plain; charset=us-ascii"):
         if isinstance(body, str):
             body = body.encode("ascii", "backslashreplace")
@@ -808,17 +825,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if faults:
             entry["faults"] = sorted(faults)
             LOG.info("%s: applying faults %s", method, ", ".join(sorted(faults)))
-        if faults.get("slow"):
-            self._sleep(faults["slow"])
-        if faults.get("drop"):
-            LOG.info("%s: dropping the connection without an answer", method)
-            self.close_connection = True
-            self.state.record(dict(entry, status=None))
-            return
-        status = faults.get("http_status") or (500 if faults.get("http_500") else None)
-        if status:
-            self.state.record(dict(entry, status=status))
-            self._send(status, "fault: HTTP %d\n" % status)
+        if self._transport_fault(faults, entry, method):
             return
 
         namespace = catalogue["namespace"]
@@ -881,17 +888,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         faults = self.state.faults_for(FILE_REQUESTS, path)
         if faults:
             entry["faults"] = sorted(faults)
-        if faults.get("slow"):
-            self._sleep(faults["slow"])
-        if faults.get("drop"):
-            LOG.info("GET %s: dropping the connection without an answer", path)
-            self.close_connection = True
-            self.state.record(dict(entry, status=None))
-            return
-        status = faults.get("http_status") or (500 if faults.get("http_500") else None)
-        if status:
-            self.state.record(dict(entry, status=status))
-            self._send(status, "fault: HTTP %d\n" % status)
+        if self._transport_fault(faults, entry, "GET " + path):
             return
         full = self._resolve_file(path)
         if full is None:
