@@ -34,6 +34,15 @@ REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "R
 REG_NAMES = {v: k for k, v in REG_TYPES.items()}
 
 
+# Now and then (about one start in a few hundred, more under load) wine64 ends with exit 1 and not
+# a word before the program ran. wine-probe itself never ends with 1, so such a start is repeated.
+WINE_START_ATTEMPTS = 3
+
+
+def wine_start_failed(returncode, output):
+    return returncode == 1 and not output.strip()
+
+
 class WineError(RuntimeError):
     pass
 
@@ -382,7 +391,10 @@ class WinePrefix:
         return env
 
     def probe(self, *args, timeout=30, env=None, check=True):
-        r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
+        for attempt in range(WINE_START_ATTEMPTS):
+            r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
+            if not wine_start_failed(r.returncode, r.stdout + r.stderr):
+                break
         out = r.stdout.decode("utf-8", errors="replace")
         if check and r.returncode != 0:
             raise WineError(f"wine-probe {args!r} exit {r.returncode}: {out}")
@@ -575,18 +587,34 @@ class ClientProcess:
         self.timeout = timeout
         self.started = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
         self._t0 = time.monotonic()
-        work = prefix.new_workdir("run")
-        cmdfile = work / "cmdline.txt"
+        self._work = prefix.new_workdir("run")
+        cmdfile = self._work / "cmdline.txt"
         cmdfile.write_bytes((exe_win + "\n" + cmdline + "\n").encode("utf-8"))
-        self._out = work / "probe.out"
-        with open(self._out, "wb") as out:
-            self.proc = subprocess.Popen(
-                [WINE64, str(prefix.probe_exe), "runfile", str(int(timeout * 1000)), prefix.win_path(cmdfile),
-                 cwd_win],
-                env=prefix.merged_env(env), stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                start_new_session=True)
+        self._argv = [WINE64, str(prefix.probe_exe), "runfile", str(int(timeout * 1000)), prefix.win_path(cmdfile),
+                      cwd_win]
+        self._env = prefix.merged_env(env)
+        self._attempts = 0
+        self._launch()
         self._pid = None
         self._result = None
+        # Returns once the program runs, so that a start Wine failed is repeated before a test looks
+        # for the program's windows.
+        _ = self.pid
+
+    def _launch(self):
+        self._attempts += 1
+        self._out = self._work / f"probe{self._attempts}.out"
+        with open(self._out, "wb") as out:
+            self.proc = subprocess.Popen(self._argv, env=self._env, stdin=subprocess.DEVNULL, stdout=out,
+                                         stderr=subprocess.STDOUT, start_new_session=True)
+
+    def _relaunched(self):
+        """Starts the probe again when Wine failed to start it at all (see wine_start_failed)."""
+        rc = self.proc.poll()
+        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not wine_start_failed(rc, self._out.read_text()):
+            return False
+        self._launch()
+        return True
 
     def _lines(self):
         return self._out.read_bytes().decode("utf-8", errors="replace").splitlines()
@@ -600,6 +628,8 @@ class ClientProcess:
                 if l.startswith("pid "):
                     self._pid = int(l[4:])
             if self._pid is None:
+                if self._relaunched():
+                    continue
                 if self.proc.poll() is not None or time.monotonic() > deadline:
                     raise WineError(f"client did not start: {self._lines()}")
                 time.sleep(0.05)
@@ -613,11 +643,14 @@ class ClientProcess:
         if self._result:
             return self._result
         limit = (timeout if timeout is not None else self.timeout) + 20
-        try:
-            self.proc.wait(timeout=limit)
-        except subprocess.TimeoutExpired:
-            self.kill()
-            raise WineError(f"wine-probe did not return within {limit}s")
+        while True:
+            try:
+                self.proc.wait(timeout=limit)
+            except subprocess.TimeoutExpired:
+                self.kill()
+                raise WineError(f"wine-probe did not return within {limit}s")
+            if not self._relaunched():
+                break
         ended = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
         lines = [l for l in self._lines() if l.strip()]
         if not any(l.startswith("pid ") for l in lines):

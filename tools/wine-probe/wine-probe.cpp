@@ -187,8 +187,20 @@ int Run(DWORD timeoutMs, const std::wstring& program, std::wstring cmdline, cons
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(program.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &si, &pi)) {
-        Out("error " + std::to_string(GetLastError()) + "\n");
+    // Wine now and then fails to bring up a new process (ERROR_INTERNAL_ERROR) under load; that says
+    // nothing about the program, so it is tried again before the failure is reported.
+    DWORD err = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt) Sleep(250);
+        if (CreateProcessW(program.c_str(), cmdline.data(), nullptr, nullptr, FALSE, 0, nullptr, cwd, &si, &pi)) {
+            err = ERROR_SUCCESS;
+            break;
+        }
+        err = GetLastError();
+        if (err != ERROR_INTERNAL_ERROR) break;
+    }
+    if (err != ERROR_SUCCESS) {
+        Out("error " + std::to_string(err) + "\n");
         return 4;
     }
     // The pid first, so that a caller can find the program's windows meanwhile.
