@@ -34,13 +34,18 @@ REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "R
 REG_NAMES = {v: k for k, v in REG_TYPES.items()}
 
 
-# Now and then (about one start in a few hundred, more under load) wine64 ends with exit 1 and not
-# a word before the program ran. wine-probe itself never ends with 1, so such a start is repeated.
+# Now and then (about one start in a thousand, more under load, often several starts at once) wine64
+# ends with exit 1 before the program ran, silently or with "ShellExecuteEx failed: File not found".
+# wine-probe itself never ends with 1, so such a start is repeated after a pause.
 WINE_START_ATTEMPTS = 3
+WINE_START_PAUSE = 0.5
 
 
 def wine_start_failed(returncode, output):
-    return returncode == 1 and not output.strip()
+    if returncode != 1:
+        return False
+    text = output.decode("utf-8", errors="replace") if isinstance(output, bytes) else output
+    return not text.strip() or "ShellExecuteEx failed" in text
 
 
 class WineError(RuntimeError):
@@ -395,6 +400,7 @@ class WinePrefix:
             r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
             if not wine_start_failed(r.returncode, r.stdout + r.stderr):
                 break
+            time.sleep(WINE_START_PAUSE)
         out = r.stdout.decode("utf-8", errors="replace")
         if check and r.returncode != 0:
             raise WineError(f"wine-probe {args!r} exit {r.returncode}: {out}")
@@ -611,8 +617,9 @@ class ClientProcess:
     def _relaunched(self):
         """Starts the probe again when Wine failed to start it at all (see wine_start_failed)."""
         rc = self.proc.poll()
-        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not wine_start_failed(rc, self._out.read_text()):
+        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not wine_start_failed(rc, self._out.read_bytes()):
             return False
+        time.sleep(WINE_START_PAUSE)
         self._launch()
         return True
 
