@@ -1,5 +1,6 @@
 // Speed of the client's hot paths on the portable logic (fakes, no disk):
-// the reply guard + parse, the double encoding of a request, a log line.
+// the reply guard + parse, the double encoding of a request, a log line, the search through
+// thousands of uninstall entries.
 // Run: build/native/bruptide_bench (not part of the test run).
 #include <benchmark/benchmark.h>
 
@@ -9,6 +10,7 @@
 #include "fakes/TestSupport.h"
 #include "log/Log.h"
 #include "net/HttpWrapper.h"
+#include "product/Sources.h"
 #include "update/XmlGuard.h"
 #include "util/Text.h"
 
@@ -58,6 +60,20 @@ void BM_LogLine(benchmark::State& state) {
     brut::ResetLogForTests();
 }
 BENCHMARK(BM_LogLine);
+
+// A machine with many installed programs: the match sits at the end of the walk.
+void BM_UninstallSearch(benchmark::State& state) {
+    fake::FakePlatform fp;
+    for (int i = 0; i < state.range(0); ++i)
+        fake::AddUninstall(fp.registry, brut::Format(u"{%d}", i),
+                           {{u"DisplayName", brut::Format(u"Product %d", i)},
+                            {u"InstallLocation", brut::Format(u"C:\\Apps\\%d\\", i)},
+                            {u"InstallDate", u"20200101"}});
+    fake::AddUninstall(fp.registry, u"~last", {{u"InstallLocation", u"C:\\Target"}});
+    std::u16string key;
+    for (auto _ : state) benchmark::DoNotOptimize(brut::GetUninstallRegKey(u"InstallLocation", u"C:\\Target\\", key));
+}
+BENCHMARK(BM_UninstallSearch)->Arg(100)->Arg(5000);
 
 }  // namespace
 
