@@ -610,14 +610,16 @@ class ClientProcess:
     def _launch(self):
         self._attempts += 1
         self._out = self._work / f"probe{self._attempts}.out"
-        with open(self._out, "wb") as out:
+        # Kept apart from the probe's own lines: Wine and the host's loader now and then print there.
+        self._err = self._work / f"probe{self._attempts}.err"
+        with open(self._out, "wb") as out, open(self._err, "wb") as err:
             self.proc = subprocess.Popen(self._argv, env=self._env, stdin=subprocess.DEVNULL, stdout=out,
-                                         stderr=subprocess.STDOUT, start_new_session=True)
+                                         stderr=err, start_new_session=True)
 
     def _relaunched(self):
         """Starts the probe again when Wine failed to start it at all (see wine_start_failed)."""
         rc = self.proc.poll()
-        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not wine_start_failed(rc, self._out.read_bytes()):
+        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not wine_start_failed(rc, self._out.read_bytes() + self._err.read_bytes()):
             return False
         time.sleep(WINE_START_PAUSE)
         self._launch()
@@ -625,6 +627,9 @@ class ClientProcess:
 
     def _lines(self):
         return self._out.read_bytes().decode("utf-8", errors="replace").splitlines()
+
+    def _err_text(self):
+        return self._err.read_bytes().decode("utf-8", errors="replace").strip()[-2000:]
 
     @property
     def pid(self):
@@ -638,7 +643,7 @@ class ClientProcess:
                 if self._relaunched():
                     continue
                 if self.proc.poll() is not None or time.monotonic() > deadline:
-                    raise WineError(f"client did not start: {self._lines()}")
+                    raise WineError(f"client did not start: {self._lines()} {self._err_text()}")
                 time.sleep(0.05)
         return self._pid
 
@@ -661,11 +666,13 @@ class ClientProcess:
         ended = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
         lines = [l for l in self._lines() if l.strip()]
         if not any(l.startswith("pid ") for l in lines):
-            raise WineError(f"client did not start: {lines}")
+            raise WineError(f"client did not start: {lines} {self._err_text()}")
         last = lines[-1].strip()
         if last == "timeout, still running":
             raise WineError("client outlived its timeout and could not be terminated")
         timed_out = last == "timeout"
+        if not timed_out and not re.fullmatch(r"-?\d+", last):
+            raise WineError(f"wine-probe gave no exit code: {lines} {self._err_text()}")
         code = None if timed_out else int(last)
         self._result = ClientResult(code, timed_out, self.pid, self.cmdline, read_logs(self.prefix.log_dir),
                                     time.monotonic() - self._t0, self.started, ended)
