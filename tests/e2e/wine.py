@@ -384,7 +384,15 @@ class WinePrefix:
     # --- running programs
 
     def wine(self, args, timeout=60, env=None, check=True):
-        return run([WINE64, *args], self.merged_env(env), timeout=timeout, check=check)
+        for attempt in range(WINE_START_ATTEMPTS):
+            r = run([WINE64, *args], self.merged_env(env), timeout=timeout, check=False)
+            if not wine_start_failed(r.returncode, r.stdout + r.stderr):
+                break
+            time.sleep(WINE_START_PAUSE)
+        if check and r.returncode != 0:
+            raise WineError(f"exit {r.returncode}: {[WINE64, *args]!r}\n{r.stdout.decode(errors='replace')}"
+                            f"{r.stderr.decode(errors='replace')}")
+        return r
 
     def merged_env(self, extra):
         env = dict(self.env)
@@ -396,11 +404,7 @@ class WinePrefix:
         return env
 
     def probe(self, *args, timeout=30, env=None, check=True):
-        for attempt in range(WINE_START_ATTEMPTS):
-            r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
-            if not wine_start_failed(r.returncode, r.stdout + r.stderr):
-                break
-            time.sleep(WINE_START_PAUSE)
+        r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
         out = r.stdout.decode("utf-8", errors="replace")
         if check and r.returncode != 0:
             raise WineError(f"wine-probe {args!r} exit {r.returncode}: {out}")
