@@ -48,6 +48,19 @@ def wine_start_failed(returncode, output):
     return not text.strip() or "ShellExecuteEx failed" in text
 
 
+def probe_output(data):
+    """wine-probe's output without its closing "#rc N" lines, and that N (None when missing)."""
+    rc = None
+    kept = []
+    for line in data.decode("utf-8", errors="replace").splitlines(keepends=True):
+        m = re.fullmatch(r"#rc (-?\d+)\s*", line)
+        if m:
+            rc = int(m.group(1))
+        else:
+            kept.append(line)
+    return "".join(kept), rc
+
+
 class WineError(RuntimeError):
     pass
 
@@ -405,10 +418,12 @@ class WinePrefix:
 
     def probe(self, *args, timeout=30, env=None, check=True):
         r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
-        out = r.stdout.decode("utf-8", errors="replace")
-        if check and r.returncode != 0:
-            raise WineError(f"wine-probe {args!r} exit {r.returncode}: {out}")
-        return r.returncode, out
+        out, rc = probe_output(r.stdout)
+        if rc is None:
+            rc = r.returncode
+        if check and rc != 0:
+            raise WineError(f"wine-probe {args!r} exit {rc}: {out}{r.stderr.decode('utf-8', errors='replace')}")
+        return rc, out
 
     def facts(self, env=None):
         return json.loads(self.probe("facts", env=env)[1])
@@ -630,7 +645,7 @@ class ClientProcess:
         return True
 
     def _lines(self):
-        return self._out.read_bytes().decode("utf-8", errors="replace").splitlines()
+        return probe_output(self._out.read_bytes())[0].splitlines()
 
     def _err_text(self):
         return self._err.read_bytes().decode("utf-8", errors="replace").strip()[-2000:]

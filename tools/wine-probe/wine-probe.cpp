@@ -367,7 +367,7 @@ int CmdRegDel(const std::wstring& key, const wchar_t* name) {
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
+int Main(int argc, wchar_t** argv) {
     if (argc < 2) return Usage();
     std::wstring cmd = argv[1];
 
@@ -477,4 +477,12 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     return Usage();
+}
+
+// The result is printed as well: now and then the host's loader fails while a Wine process ends
+// ("Inconsistency detected by ld.so"), and the exit status the caller sees is then not this one.
+int wmain(int argc, wchar_t** argv) {
+    const int rc = Main(argc, argv);
+    Out("#rc " + std::to_string(rc) + "\n");
+    return rc;
 }
