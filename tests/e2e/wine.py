@@ -34,11 +34,16 @@ REG_TYPES = {"REG_NONE": 0, "REG_SZ": 1, "REG_EXPAND_SZ": 2, "REG_BINARY": 3, "R
 REG_NAMES = {v: k for k, v in REG_TYPES.items()}
 
 
-# Now and then (about one start in a thousand, more under load, often several starts at once) wine64
-# ends with exit 1 before the program ran, silently or with "ShellExecuteEx failed: File not found".
-# wine-probe itself never ends with 1, so such a start is repeated after a pause.
-WINE_START_ATTEMPTS = 3
-WINE_START_PAUSE = 0.5
+# Now and then (about one start in a thousand, more under load, often several at once) wine64
+# ends with exit 1 before the program ran, silently or with "ShellExecuteEx failed: File not found"
+# (and Wine's own messages on stderr when WINEDEBUG lets them through). Such a start is repeated
+# after a pause. wine-probe always ends its output with "#rc N", so for it a missing line is proof.
+WINE_START_ATTEMPTS = 4
+
+
+def wine_start_pause(attempt):
+    """Seconds before the next attempt: 0.5, 1, 2."""
+    return 0.5 * 2 ** attempt
 
 
 def wine_start_failed(returncode, output):
@@ -46,6 +51,10 @@ def wine_start_failed(returncode, output):
         return False
     text = output.decode("utf-8", errors="replace") if isinstance(output, bytes) else output
     return not text.strip() or "ShellExecuteEx failed" in text
+
+
+def probe_start_failed(returncode, stdout):
+    return returncode == 1 and probe_output(stdout)[1] is None
 
 
 def probe_output(data):
@@ -396,12 +405,13 @@ class WinePrefix:
 
     # --- running programs
 
-    def wine(self, args, timeout=60, env=None, check=True):
+    def wine(self, args, timeout=60, env=None, check=True, start_failed=None):
+        start_failed = start_failed or (lambda r: wine_start_failed(r.returncode, r.stdout + r.stderr))
         for attempt in range(WINE_START_ATTEMPTS):
             r = run([WINE64, *args], self.merged_env(env), timeout=timeout, check=False)
-            if not wine_start_failed(r.returncode, r.stdout + r.stderr):
+            if not start_failed(r) or attempt + 1 == WINE_START_ATTEMPTS:
                 break
-            time.sleep(WINE_START_PAUSE)
+            time.sleep(wine_start_pause(attempt))
         if check and r.returncode != 0:
             raise WineError(f"exit {r.returncode}: {[WINE64, *args]!r}\n{r.stdout.decode(errors='replace')}"
                             f"{r.stderr.decode(errors='replace')}")
@@ -417,7 +427,8 @@ class WinePrefix:
         return env
 
     def probe(self, *args, timeout=30, env=None, check=True):
-        r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False)
+        r = self.wine([str(self.probe_exe), *args], timeout=timeout, env=env, check=False,
+                      start_failed=lambda r: probe_start_failed(r.returncode, r.stdout))
         out, rc = probe_output(r.stdout)
         if rc is None:
             rc = r.returncode
@@ -636,11 +647,11 @@ class ClientProcess:
                                          stderr=err, start_new_session=True)
 
     def _relaunched(self):
-        """Starts the probe again when Wine failed to start it at all (see wine_start_failed)."""
+        """Starts the probe again when Wine failed to start it at all (see probe_start_failed)."""
         rc = self.proc.poll()
-        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not wine_start_failed(rc, self._out.read_bytes() + self._err.read_bytes()):
+        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not probe_start_failed(rc, self._out.read_bytes()):
             return False
-        time.sleep(WINE_START_PAUSE)
+        time.sleep(wine_start_pause(self._attempts - 1))
         self._launch()
         return True
 
