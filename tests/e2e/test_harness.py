@@ -97,6 +97,29 @@ def test_finish_answers_boxes_like_a_user(wine_prefix):
     assert r.exit_code == 9
 
 
+@pytest.mark.parametrize("failure", ["", "echo 'ShellExecuteEx failed: File not found.'"], ids=["silent", "message"])
+def test_wine_start_failures_are_repeated(wine_prefix, monkeypatch, tmp_path, failure):
+    # A wine64 whose first two starts fail the way Wine's own start failures do.
+    count = tmp_path / "count"
+    wrapper = tmp_path / "wine64-flaky"
+    wrapper.write_text(f'#!/bin/sh\necho x >> {count}\n'
+                       f'if [ $(wc -l < {count}) -le 2 ]; then {failure or ":"}; exit 1; fi\n'
+                       f'exec {wine.WINE64} "$@"\n')
+    wrapper.chmod(0o755)
+    monkeypatch.setattr(wine, "WINE64", str(wrapper))
+
+    p = start(wine_prefix, CMD, "/c exit 5")
+    assert (p.wait().exit_code, p.attempts) == (5, 3)
+
+    count.unlink()
+    assert wine_prefix.probe("kill", "999999", check=False) == (3, "no process\n")
+    assert len(count.read_text().split()) == 3
+    # A program that ran and ended with 1 is not started again; only a silent end with 1 is ambiguous.
+    r = wine_prefix.wine([CMD, "/c", "echo ran& exit 1"], check=False)
+    assert (r.returncode, r.stdout.strip()) == (1, b"ran")
+    assert len(count.read_text().split()) == 4
+
+
 def _pixel(png, x, y):
     out = subprocess.run(["convert", str(png), "-crop", f"1x1+{x}+{y}", "-colorspace", "Gray", "-format",
                           "%[fx:int(255*p{0,0}.r)]", "info:-"], capture_output=True, timeout=30, check=True)

@@ -406,6 +406,8 @@ class WinePrefix:
     # --- running programs
 
     def wine(self, args, timeout=60, env=None, check=True, start_failed=None):
+        """Runs a Wine program; a start that Wine failed is repeated. Without start_failed, a silent
+        exit 1 counts as such: programs run here (reg, regedit, msiexec) say why when they fail."""
         start_failed = start_failed or (lambda r: wine_start_failed(r.returncode, r.stdout + r.stderr))
         for attempt in range(WINE_START_ATTEMPTS):
             r = run([WINE64, *args], self.merged_env(env), timeout=timeout, check=False)
@@ -629,7 +631,7 @@ class ClientProcess:
         self._argv = [WINE64, str(prefix.probe_exe), "runfile", str(int(timeout * 1000)), prefix.win_path(cmdfile),
                       cwd_win]
         self._env = prefix.merged_env(env)
-        self._attempts = 0
+        self.attempts = 0
         self._launch()
         self._pid = None
         self._result = None
@@ -638,10 +640,10 @@ class ClientProcess:
         _ = self.pid
 
     def _launch(self):
-        self._attempts += 1
-        self._out = self._work / f"probe{self._attempts}.out"
+        self.attempts += 1
+        self._out = self._work / f"probe{self.attempts}.out"
         # Kept apart from the probe's own lines: Wine and the host's loader now and then print there.
-        self._err = self._work / f"probe{self._attempts}.err"
+        self._err = self._work / f"probe{self.attempts}.err"
         with open(self._out, "wb") as out, open(self._err, "wb") as err:
             self.proc = subprocess.Popen(self._argv, env=self._env, stdin=subprocess.DEVNULL, stdout=out,
                                          stderr=err, start_new_session=True)
@@ -649,9 +651,9 @@ class ClientProcess:
     def _relaunched(self):
         """Starts the probe again when Wine failed to start it at all (see probe_start_failed)."""
         rc = self.proc.poll()
-        if rc is None or self._attempts >= WINE_START_ATTEMPTS or not probe_start_failed(rc, self._out.read_bytes()):
+        if rc is None or self.attempts >= WINE_START_ATTEMPTS or not probe_start_failed(rc, self._out.read_bytes()):
             return False
-        time.sleep(wine_start_pause(self._attempts - 1))
+        time.sleep(wine_start_pause(self.attempts - 1))
         self._launch()
         return True
 
