@@ -47,10 +47,7 @@ def wine_start_pause(attempt):
 
 
 def wine_start_failed(returncode, output):
-    if returncode != 1:
-        return False
-    text = output.decode("utf-8", errors="replace") if isinstance(output, bytes) else output
-    return not text.strip() or "ShellExecuteEx failed" in text
+    return returncode == 1 and (not output.strip() or b"ShellExecuteEx failed" in output)
 
 
 def probe_start_failed(returncode, stdout):
