@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace fake {
 
@@ -56,7 +56,7 @@ public:
     bool IsConnected() override { return connected; }
     int32_t CoInitialize() override;
     void CoUninitialize() override { ++coUninitialized; }
-    void DeleteUrlCacheEntry(const std::u16string& url) override { deletedCacheEntries.push_back(url); }
+    void DropUrlCacheEntry(const std::u16string& url) override { deletedCacheEntries.push_back(url); }
     int32_t DownloadToFile(const std::u16string& url, const std::u16string& path,
                            plat::DownloadProgress* progress) override;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace fake {
 

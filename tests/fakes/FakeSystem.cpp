@@ -24,7 +24,7 @@ void FakeFiles::AddDirectory(const std::u16string& path) {
     mDirs.insert(k);
 }
 
-uint32_t FakeFiles::CreateDirectory(const std::u16string& path) {
+uint32_t FakeFiles::MakeDirectory(const std::u16string& path) {
     auto err = createDirectoryErrors.find(Key(path));
     if (err != createDirectoryErrors.end()) return err->second;
     std::u16string k = Key(path);
@@ -74,7 +74,7 @@ bool FakeFiles::CanOpenForReading(const std::u16string& path) {
     return mFiles.count(k) && !unopenable.count(k);
 }
 
-uint32_t FakeFiles::DeleteFile(const std::u16string& path) {
+uint32_t FakeFiles::RemoveFile(const std::u16string& path) {
     std::u16string k = Key(path);
     if (!mFiles.count(k)) return plat::kErrFileNotFound;
     if (undeletable.count(k)) return plat::kErrAccessDenied;
@@ -132,7 +132,7 @@ plat::DateTime FakeSystem::ToLocal(const plat::DateTime& utc) {
 std::string FakeSystem::ToAnsi(const std::u16string& text) { return brut::ToLatin1(text, '?'); }
 std::u16string FakeSystem::FromAnsi(const std::string& bytes) { return brut::FromLatin1(bytes); }
 
-int FakeSystem::MessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
+int FakeSystem::ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
     boxes.push_back({text, caption, flags});
     return boxAnswer;
 }

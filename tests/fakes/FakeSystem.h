@@ -7,20 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace fake {
 
 class FakeFiles : public plat::Files {
 public:
-    uint32_t CreateDirectory(const std::u16string& path) override;
+    uint32_t MakeDirectory(const std::u16string& path) override;
     plat::FileHandle OpenAppend(const std::u16string& path, bool writeThrough) override;
     bool Write(plat::FileHandle file, const void* data, std::size_t size) override;
     void Flush(plat::FileHandle file) override;
     void Close(plat::FileHandle file) override;
     bool ReadPrefix(const std::u16string& path, std::size_t maxBytes, std::string& bytes) override;
     bool CanOpenForReading(const std::u16string& path) override;
-    uint32_t DeleteFile(const std::u16string& path) override;
+    uint32_t RemoveFile(const std::u16string& path) override;
     bool GetLastAccessTime(const std::u16string& path, plat::DateTime& utc) override;
 
     // Paths compare case-insensitively (ASCII), as on Windows.
@@ -31,9 +31,9 @@ public:
     std::vector<std::u16string> FilesIn(const std::u16string& directoryPrefix) const;
     void AddDirectory(const std::u16string& path);
 
-    // Failure injection: CreateDirectory of these paths returns the code.
+    // Failure injection: MakeDirectory of these paths returns the code.
     std::map<std::u16string, uint32_t> createDirectoryErrors;
-    std::set<std::u16string> undeletable;  // DeleteFile answers kErrAccessDenied
+    std::set<std::u16string> undeletable;  // RemoveFile answers kErrAccessDenied
     std::set<std::u16string> unopenable;   // OpenAppend/ReadPrefix/CanOpenForReading fail
     // Directories must exist before files can be created in them (false: any path works).
     bool requireParentDirectory = true;
@@ -69,7 +69,7 @@ public:
     uint32_t DefaultLcid() override { return defaultLcid; }
     std::string ToAnsi(const std::u16string& text) override;       // Latin-1, '?' above 0xFF
     std::u16string FromAnsi(const std::string& bytes) override;    // Latin-1
-    int MessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) override;
+    int ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) override;
     uint32_t RtlGetVersion(plat::OsVersionRecord& record) override;
     bool IsWow64Process(bool& wow64) override;
     uint32_t GetAdaptersAddresses(uint32_t& bufferSize, std::vector<plat::Adapter>& adapters) override;

@@ -37,7 +37,7 @@ std::vector<std::u16string> LogErrors(const FakePlatform& fp);
 // Starts the log afresh: every run of a table case writes the same file name. `under`: the files to drop.
 inline void ClearLog(FakePlatform& fp, const std::u16string& under = kTempDir) {
     brut::ResetLogForTests();
-    for (const auto& f : fp.files.FilesIn(under)) fp.files.DeleteFile(f);
+    for (const auto& f : fp.files.FilesIn(under)) fp.files.RemoveFile(f);
 }
 
 // The process-wide log, fresh for a test (its directory made) and reset at the end while the

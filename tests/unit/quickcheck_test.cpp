@@ -199,7 +199,7 @@ TEST_F(QuickCheckTest, DecisionWithoutQuickCheckSwitch) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.children);
         Restart();
-        fp.files.DeleteFile(kWorker);
+        fp.files.RemoveFile(kWorker);
         if (c.cached) CacheWorker();
         Answer(Envelope(Reply(c.children)));
         EXPECT_EQ(check.CheckForUpdate().mUpdateResult, c.code);

@@ -116,7 +116,7 @@ TEST_F(RequestTest, FullDocumentAndLogInOrder) {
 
 TEST_F(RequestTest, WithoutSwitchOnlyMachineFactsAndMissingFactsAreEmptyElements) {
     fp.system.adapters.clear();
-    fp.files.DeleteFile(kWorker);
+    fp.files.RemoveFile(kWorker);
     fp.registry = fake::FakeRegistry();
     fp.system.wow64CallOk = false;
     fp.system.osVersion.productType = 2;

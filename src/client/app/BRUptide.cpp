@@ -8,7 +8,7 @@
 #include "product/ProgramInfo.h"
 #include "system/Settings.h"
 #include "update/QuickCheck.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 
@@ -19,7 +19,7 @@ constexpr const char16_t* kClientVersion = u"9.0.8";
 DialogRunner* gDialogRunner = nullptr;
 plat::ThreadRoutine gBannerRoutine = nullptr;
 
-void DebugBox(const char16_t* text) { plat::Sys().MessageBox(text, u"Debug", plat::kMbOk); }
+void DebugBox(const char16_t* text) { plat::Sys().ShowMessageBox(text, u"Debug", plat::kMbOk); }
 
 // Until a dialog is installed the run still performs its check, on the check
 // thread as the dialog would, and then ends with end code 1.

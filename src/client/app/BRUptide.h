@@ -2,7 +2,7 @@
 // The application object: the whole run happens in InitInstance.
 #include <cstdint>
 
-#include "win32/System.h"
+#include "platform/System.h"
 
 namespace brut {
 

@@ -1,7 +1,7 @@
 #include "app/CmdLineInfo.h"
 
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 
@@ -117,7 +117,7 @@ void CmdLineInfo::ParseParam(const std::u16string& token) {
     const bool isV1Switch = token == kUpdateFromVersionV1;
     if (!isV1Switch) {
         if (mParamCount != 0 || Trim(token).empty() || !plat::Get().files) return;
-        const uint32_t refused = plat::Fs().CreateDirectory(token);
+        const uint32_t refused = plat::Fs().MakeDirectory(token);
         if (refused != plat::kErrAlreadyExists && refused != plat::kErrInvalidName) return;
         mProgramInfo.InstallLocation = token;
     }

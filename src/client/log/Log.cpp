@@ -1,7 +1,7 @@
 #include "log/Log.h"
 
 #include "system/SystemFacts.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "util/Text.h"
-#include "win32/Files.h"
+#include "platform/Files.h"
 
 namespace brut {
 

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "log/Log.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "win32/Internet.h"
+#include "platform/Internet.h"
 
 namespace brut {
 

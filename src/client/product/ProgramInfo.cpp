@@ -10,7 +10,7 @@
 #include "system/SystemFacts.h"
 #include "ui/Texts.h"
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

@@ -7,7 +7,7 @@
 #include "system/Settings.h"
 #include "system/SystemFacts.h"
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

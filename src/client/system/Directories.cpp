@@ -1,7 +1,7 @@
 // The maker's temporary directory, directory creation and system error texts.
 #include "log/Log.h"
 #include "system/SystemFacts.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 
@@ -20,7 +20,7 @@ namespace {
 
 // Creates one directory; 0 when it exists afterwards, else the error code.
 uint32_t CreateOne(const std::u16string& path) {
-    uint32_t err = plat::Fs().CreateDirectory(path);
+    uint32_t err = plat::Fs().MakeDirectory(path);
     return err == plat::kErrAlreadyExists ? 0 : err;
 }
 

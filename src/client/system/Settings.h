@@ -5,7 +5,7 @@
 #include <string>
 
 #include "product/ProgramInfo.h"
-#include "win32/Registry.h"
+#include "platform/Registry.h"
 
 namespace brut {
 

@@ -7,7 +7,7 @@
 #include "log/Log.h"
 #include "system/Settings.h"
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

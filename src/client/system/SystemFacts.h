@@ -4,7 +4,7 @@
 #include <string>
 
 #include "product/ProgramInfo.h"
-#include "win32/System.h"
+#include "platform/System.h"
 
 namespace brut {
 

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

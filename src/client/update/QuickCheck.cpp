@@ -9,7 +9,7 @@
 #include "update/WebService.h"
 #include "update/XmlGuard.h"
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

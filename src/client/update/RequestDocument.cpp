@@ -5,7 +5,7 @@
 #include "log/Log.h"
 #include "system/SystemFacts.h"
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

@@ -6,7 +6,7 @@
 #include "system/SystemFacts.h"
 #include "update/RequestDocument.h"
 #include "util/Text.h"
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace brut {
 

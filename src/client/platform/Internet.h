@@ -58,7 +58,7 @@ public:
     // Per-thread COM set-up around downloads: HRESULTs.
     virtual int32_t CoInitialize() = 0;
     virtual void CoUninitialize() = 0;
-    virtual void DeleteUrlCacheEntry(const std::u16string& url) = 0;
+    virtual void DropUrlCacheEntry(const std::u16string& url) = 0;
     // URLDownloadToFileW semantics plus a check that the file really arrived: HRESULT.
     virtual int32_t DownloadToFile(const std::u16string& url, const std::u16string& path,
                                    DownloadProgress* progress) = 0;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "win32/System.h"
+#include "platform/System.h"
 
 namespace plat {
 
@@ -14,7 +14,7 @@ class Files {
 public:
     virtual ~Files() = default;
     // CreateDirectoryW (one level): 0, kErrAlreadyExists, or another error code.
-    virtual uint32_t CreateDirectory(const std::u16string& path) = 0;
+    virtual uint32_t MakeDirectory(const std::u16string& path) = 0;
     // Opens for appending (create if missing, share read), positioned at the end.
     virtual FileHandle OpenAppend(const std::u16string& path, bool writeThrough) = 0;
     virtual bool Write(FileHandle file, const void* data, std::size_t size) = 0;
@@ -25,7 +25,7 @@ public:
     // True when the file can be opened for reading.
     virtual bool CanOpenForReading(const std::u16string& path) = 0;
     // DeleteFileW: 0 or the error code.
-    virtual uint32_t DeleteFile(const std::u16string& path) = 0;
+    virtual uint32_t RemoveFile(const std::u16string& path) = 0;
     // Last-access time of a file (UTC); false when the file cannot be opened.
     virtual bool GetLastAccessTime(const std::u16string& path, DateTime& utc) = 0;
 };

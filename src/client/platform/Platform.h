@@ -1,13 +1,13 @@
 #pragma once
 // The one process-wide access to the operating system. The Windows build
 // installs the Win32 implementation at start-up; tests install fakes.
-#include "win32/Codes.h"
-#include "win32/Files.h"
-#include "win32/Installer.h"
-#include "win32/Internet.h"
-#include "win32/Registry.h"
-#include "win32/System.h"
-#include "win32/VersionInfo.h"
+#include "platform/Codes.h"
+#include "platform/Files.h"
+#include "platform/Installer.h"
+#include "platform/Internet.h"
+#include "platform/Registry.h"
+#include "platform/System.h"
+#include "platform/VersionInfo.h"
 
 namespace plat {
 

@@ -1,4 +1,4 @@
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace plat {
 

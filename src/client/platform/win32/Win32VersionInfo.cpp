@@ -1,4 +1,4 @@
-#include "win32/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 namespace plat::win32 {
 

@@ -1,4 +1,4 @@
-#include "win32/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 namespace plat::win32 {
 
@@ -15,7 +15,7 @@ HANDLE OpenForReading(const std::u16string& path) {
 
 }  // namespace
 
-uint32_t Win32Files::CreateDirectory(const std::u16string& path) {
+uint32_t Win32Files::MakeDirectory(const std::u16string& path) {
     return ::CreateDirectoryW(W(path), nullptr) ? ERROR_SUCCESS : ::GetLastError();
 }
 
@@ -75,7 +75,7 @@ bool Win32Files::CanOpenForReading(const std::u16string& path) {
     return true;
 }
 
-uint32_t Win32Files::DeleteFile(const std::u16string& path) {
+uint32_t Win32Files::RemoveFile(const std::u16string& path) {
     return ::DeleteFileW(W(path)) ? ERROR_SUCCESS : ::GetLastError();
 }
 

@@ -78,7 +78,7 @@ public:
     virtual std::u16string FromAnsi(const std::string& bytes) = 0;
 
     // User
-    virtual int MessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) = 0;
+    virtual int ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) = 0;
 
     // Machine
     // Loads ntdll and calls RtlGetVersion: 0 on success, else the loader's status (record zeroed).

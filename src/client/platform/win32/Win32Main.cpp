@@ -1,5 +1,5 @@
 #include "app/BRUptide.h"
-#include "win32/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 #include <commctrl.h>
 

@@ -5,15 +5,9 @@
 #include <windows.h>
 #include <wininet.h>
 
-// These macros would rename interface methods of the same name.
-#undef CreateDirectory
-#undef DeleteFile
-#undef MessageBox
-#undef DeleteUrlCacheEntry
-
 #include <string>
 
-#include "win32/Platform.h"
+#include "platform/Platform.h"
 
 namespace plat::win32 {
 
@@ -46,14 +40,14 @@ public:
 
 class Win32Files : public Files {
 public:
-    uint32_t CreateDirectory(const std::u16string& path) override;
+    uint32_t MakeDirectory(const std::u16string& path) override;
     FileHandle OpenAppend(const std::u16string& path, bool writeThrough) override;
     bool Write(FileHandle file, const void* data, std::size_t size) override;
     void Flush(FileHandle file) override;
     void Close(FileHandle file) override;
     bool ReadPrefix(const std::u16string& path, std::size_t maxBytes, std::string& bytes) override;
     bool CanOpenForReading(const std::u16string& path) override;
-    uint32_t DeleteFile(const std::u16string& path) override;
+    uint32_t RemoveFile(const std::u16string& path) override;
     bool GetLastAccessTime(const std::u16string& path, DateTime& utc) override;
 };
 
@@ -75,7 +69,7 @@ public:
     uint32_t DefaultLcid() override;
     std::string ToAnsi(const std::u16string& text) override;
     std::u16string FromAnsi(const std::string& bytes) override;
-    int MessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) override;
+    int ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) override;
     uint32_t RtlGetVersion(OsVersionRecord& record) override;
     bool IsWow64Process(bool& wow64) override;
     uint32_t GetAdaptersAddresses(uint32_t& bufferSize, std::vector<Adapter>& adapters) override;
@@ -108,7 +102,7 @@ public:
     bool IsConnected() override;
     int32_t CoInitialize() override;
     void CoUninitialize() override;
-    void DeleteUrlCacheEntry(const std::u16string& url) override;
+    void DropUrlCacheEntry(const std::u16string& url) override;
     int32_t DownloadToFile(const std::u16string& url, const std::u16string& path,
                            DownloadProgress* progress) override;
 };

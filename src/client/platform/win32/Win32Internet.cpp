@@ -1,4 +1,4 @@
-#include "win32/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 #include <urlmon.h>
 
@@ -247,7 +247,7 @@ bool Win32Internet::IsConnected() {
 
 int32_t Win32Internet::CoInitialize() { return ::CoInitialize(nullptr); }
 void Win32Internet::CoUninitialize() { ::CoUninitialize(); }
-void Win32Internet::DeleteUrlCacheEntry(const std::u16string& url) { ::DeleteUrlCacheEntryW(W(url)); }
+void Win32Internet::DropUrlCacheEntry(const std::u16string& url) { ::DeleteUrlCacheEntryW(W(url)); }
 
 int32_t Win32Internet::DownloadToFile(const std::u16string& url, const std::u16string& path,
                                       DownloadProgress* progress) {

@@ -1,4 +1,4 @@
-#include "win32/Win32Platform.h"
+#include "platform/win32/Win32Platform.h"
 
 #include <iphlpapi.h>
 
@@ -127,7 +127,7 @@ std::u16string Win32System::FromAnsi(const std::string& bytes) {
     return U16(out.data(), out.size());
 }
 
-int Win32System::MessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
+int Win32System::ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
     return ::MessageBoxW(nullptr, W(text), W(caption), flags);
 }
 

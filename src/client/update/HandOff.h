@@ -1,0 +1,41 @@
+#pragma once
+// The worker hand-off: what it needs of the dialog's window, the worker's
+// command line, and the process start it shares with the stub restart.
+#include <cstdint>
+#include <string>
+
+namespace brut {
+
+class CmdLineInfo;
+
+// Implemented by the dialog; called from the hand-off thread.
+class HandOffWindow {
+public:
+    virtual ~HandOffWindow() = default;
+    // Sets DialogVisible to 0 and hides the window: the worker takes over the screen.
+    virtual void HideForHandOff() = 0;
+    // Screen coordinates of the window's top-left corner; false when they cannot be read.
+    virtual bool ScreenPosition(int32_t& left, int32_t& top) = 0;
+};
+
+// Where download progress goes (the dialog's progress bar); called from the
+// downloading thread with bytes done and total as the platform reports them.
+class ProgressTarget {
+public:
+    virtual ~ProgressTarget() = default;
+    virtual void SetProgress(uint32_t done, uint32_t total) = 0;
+};
+// done x 100 / total, truncated; 0 when either is 0.
+int ProgressPercent(uint32_t done, uint32_t total);
+
+// The worker's command line (without the program path) from the published
+// product record and `cmdLine`.
+std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine);
+
+// Starts `path` (elevated through the shell, or plainly), waiting for it when
+// asked: 0 when started (and, with `wait`, ended with its exit code read),
+// otherwise the system's last error code. `exitCode` is 0 until read.
+uint32_t StartProcess(const std::u16string& path, const std::u16string& commandLine, bool wait,
+                      int32_t& exitCode, bool elevate);
+
+}  // namespace brut
