@@ -1,0 +1,197 @@
+"""Paired runs of the real client against floor programs under one Wine prefix.
+
+For each job the client and its floor run alternately (A B A B ...) against the
+reference update service, with a warm wineserver, so that the machine's noise
+hits both alike. Printed and written to build/bench/results.json: medians,
+min/max and the client/floor ratio of wall time, CPU time and peak memory.
+
+Usage: tests/bench/wine_bench.py [--pairs N] [--only JOB ...]
+"""
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent / "e2e"))
+import wine  # noqa: E402
+from service_fixture import Service  # noqa: E402
+
+WIN64 = Path(os.environ.get("BRUT_WIN64_DIR", wine.REPO / "build" / "win64"))
+FLOOR = WIN64 / "tests" / "bench" / "floor"
+RESULTS = wine.REPO / "build" / "bench" / "results.json"
+
+UNINSTALL = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+TARGET_DIR = r"C:\Bench\Target"
+UNINSTALL_KEYS = 5000
+WORKER_BYTES = 20 * 1024 * 1024
+
+CATALOGUE = {
+    "worker": {"worker_url": "BRUptideWorker.exe", "ad_viewer_url": None},
+    "products": {
+        "BenchTool": {"majors": {"6": {"latest": "6.0.3"}}, "major_upgrade": None},
+        "BenchWorker": {"majors": {"6": {"latest": "6.0.3"}}, "major_upgrade": None},
+    },
+    "faults": {},
+}
+
+
+def measure(prefix, args, timeout=300):
+    """Runs one Wine program to its end: (wall s, cpu s, peak MiB, exit code)."""
+    env = prefix.merged_env(None)
+    t0 = time.monotonic()
+    p = subprocess.Popen([wine.WINE64, *args], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.DEVNULL, start_new_session=True)
+    deadline = t0 + timeout
+    while True:
+        pid, status, usage = os.wait4(p.pid, os.WNOHANG)
+        if pid:
+            break
+        if time.monotonic() > deadline:
+            wine._kill_group(p)
+            raise wine.WineError(f"timed out: {args!r}")
+        time.sleep(0.002)
+    wall = time.monotonic() - t0
+    p.returncode = os.waitstatus_to_exitcode(status)
+    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, p.returncode
+
+
+def paired(prefix, name, client, floor, pairs, before=None):
+    """Runs client and floor alternately; `before` prepares every single run."""
+    runs = {"client": [], "floor": []}
+    for i in range(pairs + 1):
+        for kind, args in (("client", client), ("floor", floor)):
+            if before:
+                before(kind)
+            r = measure(prefix, args)
+            if i:  # the first pair only warms caches
+                runs[kind].append(r)
+    summary = {"job": name, "pairs": pairs}
+    for kind, rs in runs.items():
+        codes = sorted({r[3] for r in rs})
+        summary[kind] = {
+            "wall_s": statistics.median(r[0] for r in rs), "wall_min_s": min(r[0] for r in rs),
+            "wall_max_s": max(r[0] for r in rs), "cpu_s": statistics.median(r[1] for r in rs),
+            "peak_mib": statistics.median(r[2] for r in rs), "exit_codes": codes,
+        }
+    for k in ("wall_s", "cpu_s", "peak_mib"):
+        f = summary["floor"][k]
+        summary["ratio_" + k.split("_")[0]] = round(summary["client"][k] / f, 3) if f else None
+    return summary
+
+
+def setup(work, display):
+    probe = wine.build_probe(wine.REPO / "build" / "e2e-tools")
+    prefix = wine.WinePrefix(work / "prefix", display, work / "runs", probe)
+    (work / "runs").mkdir()
+    prefix.boot()
+    return prefix
+
+
+def url_encode(text):
+    """The client's form encoding: letters and digits stay, a blank is "+", the rest "%" + lower-case hex."""
+    return "".join(c if c.isascii() and c.isalnum() else "+" if c == " " else "%%%02x" % ord(c) for c in text)
+
+
+def job_silent_check(prefix, service, pairs):
+    url = service.url()
+    args = ["-QuickCheck", "-UpdateCheckSilent", "-UpdateSilent", "-ProgramName", "BenchTool", "-DisplayName",
+            "Bench Tool", "-ProgramVersion", "6.0.3", "-InstalledLocation", TARGET_DIR, "-Language", "1033"]
+    client = [str(WIN64 / "BRUptide.exe"), *args]
+    measure(prefix, client)  # one run to learn the request document
+    doc = [r for r in service.quickchecks() if r.get("fields", {}).get("ProgramName") == "BenchTool"][-1]["document"]
+    body = prefix.workdir / "request.body"
+    body.write_bytes(("QuickCheckXML=" + url_encode(url_encode(doc))).encode("ascii"))
+    floor = [str(FLOOR / "floor_check.exe"), url + "BRUTWebservice.asmx/QuickCheck", prefix.win_path(body)]
+    return paired(prefix, "silent check", client, floor, pairs)
+
+
+def job_discovery(prefix, service, pairs):
+    lines = []
+    for i in range(UNINSTALL_KEYS):
+        lines.append(f"[{UNINSTALL}\\BenchEntry{i:05d}]")
+        lines.append(f'"DisplayName"="Other Product {i}"')
+        lines.append('"DisplayVersion"="1.0.0"')
+        lines.append('"InstallDate"="20200101"')
+        lines.append(f'"InstallLocation"="C:\\\\Other\\\\{i}\\\\"')
+        lines.append("")
+    lines.append(f"[{UNINSTALL}\\BenchEntryTarget]")
+    lines += ['"DisplayName"="Bench Target"', '"DisplayVersion"="2.0.0"', '"InstallDate"="20240101"',
+              f'"InstallLocation"="{TARGET_DIR.replace(chr(92), chr(92) * 2)}"', '"Language"=dword:00000409', ""]
+    prefix.reg_import("\r\n".join(lines))
+    # A check done an hour ago: the runs below discover and stop at the interval gate.
+    prefix.reg_add(r"HKLM\Software\Brindle\Brindle Uptide\Bench Target\2.0.0", "LastUpdateCheck", "REG_SZ",
+                   str(int(time.time()) - 3600))
+    client = [str(WIN64 / "BRUptide.exe"), "-QuickCheck", "-UpdateCheckSilent", "-UpdateSilent",
+              "-InstalledLocation", TARGET_DIR, "-UpdateIntervalInHours", "24"]
+    floor = [str(FLOOR / "floor_uninstall.exe"), TARGET_DIR]
+    return paired(prefix, f"discovery over {UNINSTALL_KEYS} uninstall entries", client, floor, pairs)
+
+
+def job_download(prefix, service, pairs):
+    files = service.work / "files"
+    worker = files / "BRUptideWorker.exe"
+    shutil.copy2(WIN64 / "tools" / "test-worker" / "BRUptideWorker.exe", worker)
+    with open(worker, "ab") as f:  # an overlay after the image: the program still runs
+        f.write(b"\0" * (WORKER_BYTES - worker.stat().st_size))
+    workdir = prefix.unix_path(prefix.temp_win) / "bench-download"
+    workdir.mkdir(parents=True, exist_ok=True)
+    client = [str(WIN64 / "BRUptide.exe"), "-UpdateSilent", "-UpdateCheckSilent", "-ProgramName", "BenchWorker",
+              "-DisplayName", "Bench Worker", "-ProgramVersion", "6.0.0", "-InstalledLocation", TARGET_DIR,
+              "-Language", "1033"]
+    target = prefix.win_path(workdir / "worker.exe")
+    floor = [str(FLOOR / "floor_download.exe"), service.url() + "files/BRUptideWorker.exe", target]
+    return paired(prefix, "worker download (20 MB)", client, floor, pairs)
+
+
+JOBS = {"check": job_silent_check, "discovery": job_discovery, "download": job_download}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--pairs", type=int, default=15)
+    ap.add_argument("--only", nargs="*", choices=sorted(JOBS))
+    opts = ap.parse_args()
+    work = Path(tempfile.mkdtemp(prefix="brut-bench-"))
+    x = wine.Xvfb()
+    service = None
+    prefix = None
+    results = []
+    try:
+        prefix = setup(work, x.display)
+        service = Service(work / "service", CATALOGUE)
+        prefix.reg_set(wine.HKCU_SETTINGS, "DebugUrl_v2", service.url())
+        prefix.start_server(persist=600)
+        for name in opts.only or list(JOBS):
+            r = JOBS[name](prefix, service, opts.pairs)
+            results.append(r)
+            print(format_row(r), flush=True)
+    finally:
+        if service:
+            service.stop()
+        if prefix:
+            prefix.kill()
+        x.stop()
+        shutil.rmtree(work, ignore_errors=True)
+    RESULTS.parent.mkdir(parents=True, exist_ok=True)
+    RESULTS.write_text(json.dumps({"time": time.strftime("%Y-%m-%d %H:%M:%S"), "results": results}, indent=2))
+    print(f"written to {RESULTS}")
+
+
+def format_row(r):
+    c, f = r["client"], r["floor"]
+    return (f"{r['job']}: client {c['wall_s']:.3f}s (min {c['wall_min_s']:.3f}, max {c['wall_max_s']:.3f}) "
+            f"cpu {c['cpu_s']:.3f}s peak {c['peak_mib']:.1f} MiB | floor {f['wall_s']:.3f}s "
+            f"(min {f['wall_min_s']:.3f}, max {f['wall_max_s']:.3f}) cpu {f['cpu_s']:.3f}s "
+            f"peak {f['peak_mib']:.1f} MiB | ratio wall {r['ratio_wall']} cpu {r['ratio_cpu']} "
+            f"peak {r['ratio_peak']} | exit codes {c['exit_codes']} / {f['exit_codes']}")
+
+
+if __name__ == "__main__":
+    main()
