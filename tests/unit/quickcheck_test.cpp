@@ -19,7 +19,6 @@ namespace {
 const std::u16string kProductKey = u"Software\\Brindle\\Brindle Uptide\\PhotoStudio";
 const std::u16string kVersionKey = kProductKey + u"\\21.0";
 const std::u16string kWorker = fake::kWorkRoot + u"PhotoStudio 21\\BRUptideWorker.exe";
-constexpr int64_t kNow = 1796644685;  // FakeSystem's clock
 
 std::string Escape(const std::string& text) {
     std::string out;
