@@ -368,3 +368,13 @@ def test_thousands_of_uninstall_entries(fresh_client):
     r = c.run(["-InstalledLocation", "C:\\Many\\Prod"] + SILENT)
     log = found_quietly(r, "Many")
     assert entries(log)[:8] == start_lines("Many", "8.1", "20200101", 0)
+
+
+def test_installer_database_unavailable_fails_that_source_only(client):
+    # msi.dll is loaded only when the installer source runs; when it cannot be
+    # loaded, the client still starts and that source fails with the loader's code.
+    r = client.run(["-InstalledLocation", SCRATCH + "\\NoMsi"] + SILENT, env={"WINEDLLOVERRIDES": "mscoree,mshtml,msi="})
+    ended_normally(r)
+    no_msi = ("ERR", "MsiEnumProducts failed and returned: 126")
+    assert entries(r.log("BRUptide")).count(no_msi) == 2
+    assert ("ERR", "ReadFromWin32_Products failed") in entries(r.log("BRUptide"))
