@@ -1,5 +1,6 @@
 #pragma once
 // Installs a complete set of fakes as the process platform for one test.
+#include "fakes/FakeProcess.h"
 #include "fakes/FakeRegistry.h"
 #include "fakes/FakeSystem.h"
 
@@ -10,6 +11,7 @@ struct FakePlatform {
     FakeFiles files;
     FakeSystem system;
     FakeVersionInfo versions;
+    FakeProcesses processes;
     plat::Installer* installer = nullptr;
     plat::Wmi* wmi = nullptr;
     plat::Internet* internet = nullptr;
@@ -31,6 +33,7 @@ struct FakePlatform {
         p.installer = installer;
         p.wmi = wmi;
         p.internet = internet;
+        p.processes = &processes;
         plat::Install(p);
     }
 };

@@ -168,7 +168,8 @@ plat::ThreadHandle FakeSystem::StartThread(plat::ThreadRoutine routine, void* ar
     return 1000 + threadsStarted;
 }
 
-uint32_t FakeSystem::WaitThread(plat::ThreadHandle thread, uint32_t) {
+uint32_t FakeSystem::WaitThread(plat::ThreadHandle thread, uint32_t milliseconds) {
+    if (waitHandler) return waitHandler(thread, milliseconds);
     return thread > 0 ? plat::kWaitObject0 : plat::kWaitFailed;
 }
 

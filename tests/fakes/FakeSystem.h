@@ -75,6 +75,8 @@ public:
     uint32_t GetAdaptersAddresses(uint32_t& bufferSize, std::vector<plat::Adapter>& adapters) override;
     plat::ThreadHandle StartThread(plat::ThreadRoutine routine, void* arg) override;
     uint32_t WaitThread(plat::ThreadHandle thread, uint32_t milliseconds) override;
+    // Answers WaitThread when set (e.g. for a thread that is still running).
+    std::function<uint32_t(plat::ThreadHandle thread, uint32_t milliseconds)> waitHandler;
     void CloseThread(plat::ThreadHandle) override {}
     void Sleep(uint32_t milliseconds) override { slept += milliseconds; }
 

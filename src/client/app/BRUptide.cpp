@@ -8,6 +8,7 @@
 #include "product/ProgramInfo.h"
 #include "system/Settings.h"
 #include "update/QuickCheck.h"
+#include "update/StatusReports.h"
 #include "platform/Platform.h"
 
 namespace brut {
@@ -92,6 +93,8 @@ bool BRUptide::InitInstance() {
 
 int BRUptide::ExitInstance() {
     if (ReadDebugFlag() != 0) DebugBox(u"BRUptide end");
+    // A silent run ends right after starting its reports: give them a moment.
+    WaitForReports(kReportGraceMs);
     return mExitCode;
 }
 

@@ -50,6 +50,7 @@ constexpr int32_t kSOk = 0;
 constexpr int32_t kSFalse = 1;
 constexpr int32_t kENotImpl = static_cast<int32_t>(0x80004001);
 constexpr int32_t kEFail = static_cast<int32_t>(0x80004005);
+constexpr int32_t kEAbort = static_cast<int32_t>(0x80004004);
 constexpr int32_t kWbemSTimedOut = 0x40004;
 constexpr int32_t kRpcETooLate = static_cast<int32_t>(0x80010119);
 

@@ -42,11 +42,22 @@ public:
                                                     InetError& error) = 0;
 };
 
-// Cache-bypassing download of a URL into a file (URLDownloadToFileW and friends).
+// What a download reports while it runs (IBindStatusCallback::OnProgress).
+constexpr uint32_t kBindStatusRedirecting = 3;
+constexpr uint32_t kBindStatusBeginDownloadData = 4;
+constexpr uint32_t kBindStatusDownloadingData = 5;
+constexpr uint32_t kBindStatusEndDownloadData = 6;
+
 class DownloadProgress {
 public:
     virtual ~DownloadProgress() = default;
-    virtual void OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode) = 0;
+    // On the downloading thread, once per report of the platform: kSOk goes on,
+    // anything else aborts the download. `statusText` is the new address when redirecting.
+    virtual int32_t OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
+                               const std::u16string& statusText) = 0;
+    // Asked about once a second on the calling thread while the download runs:
+    // true gives the download up at once.
+    virtual bool ShouldGiveUp() { return false; }
 };
 
 class Internet {
@@ -60,6 +71,7 @@ public:
     virtual void CoUninitialize() = 0;
     virtual void DropUrlCacheEntry(const std::u16string& url) = 0;
     // URLDownloadToFileW semantics plus a check that the file really arrived: HRESULT.
+    // An HTTP error status fails it; on any failure nothing is left at `path`.
     virtual int32_t DownloadToFile(const std::u16string& url, const std::u16string& path,
                                    DownloadProgress* progress) = 0;
 };

@@ -5,6 +5,7 @@
 #include "platform/Files.h"
 #include "platform/Installer.h"
 #include "platform/Internet.h"
+#include "platform/Process.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
 #include "platform/VersionInfo.h"
@@ -19,6 +20,7 @@ struct Platform {
     Installer* installer = nullptr;
     Wmi* wmi = nullptr;
     Internet* internet = nullptr;
+    Processes* processes = nullptr;
 };
 
 // Installs the platform; the pointers must outlive every use.
@@ -28,5 +30,6 @@ const Platform& Get();
 inline Registry& Reg() { return *Get().registry; }
 inline Files& Fs() { return *Get().files; }
 inline System& Sys() { return *Get().system; }
+inline Processes& Proc() { return *Get().processes; }
 
 }  // namespace plat

@@ -7,6 +7,7 @@
 namespace brut {
 
 class CmdLineInfo;
+struct ProgramInfo;
 
 // Implemented by the dialog; called from the hand-off thread.
 class HandOffWindow {
@@ -25,12 +26,14 @@ public:
     virtual ~ProgressTarget() = default;
     virtual void SetProgress(uint32_t done, uint32_t total) = 0;
 };
-// done x 100 / total, truncated; 0 when either is 0.
+// done x 100 / total, truncated; 0 when either is 0; at most 100.
 int ProgressPercent(uint32_t done, uint32_t total);
 
 // The worker's command line (without the program path) from the published
 // product record and `cmdLine`.
 std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine);
+// The same from a given record.
+std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine, const ProgramInfo& info);
 
 // Starts `path` (elevated through the shell, or plainly), waiting for it when
 // asked: 0 when started (and, with `wait`, ended with its exit code read),

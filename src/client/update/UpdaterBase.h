@@ -10,6 +10,7 @@ namespace brut {
 
 class CmdLineInfo;
 class DownloadCallback;
+class HandOffWindow;
 
 struct ReplyRecord {
     int32_t mIsServerError = 0;         // the reply carried a non-empty ErrorMessage
@@ -26,6 +27,9 @@ public:
     void SetCmdLineInfo(CmdLineInfo* cmdLineInfo) { mCmdLineInfo = cmdLineInfo; }
 
     CmdLineInfo* mCmdLineInfo = nullptr;  // set by start-up before the check runs
+    // The dialog's window as the hand-off sees it; set by the dialog before the
+    // hand-off thread starts (none: nothing to hide, no position to pass on).
+    HandOffWindow* mHandOffWindow = nullptr;
     ReplyRecord mReply;
 };
 

@@ -143,8 +143,8 @@ public:
     STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
-    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR) override {
-        if (mProgress) mProgress->OnProgress(progress, progressMax, statusCode);
+    STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) override {
+        if (mProgress) return mProgress->OnProgress(progress, progressMax, statusCode, U16(statusText));
         return S_OK;
     }
     STDMETHODIMP OnStopBinding(HRESULT hresult, LPCWSTR) override {

@@ -13,6 +13,7 @@ const Platform& RealPlatform() {
         p->installer = new Win32Installer;
         p->wmi = new Win32Wmi;
         p->internet = new Win32Internet;
+        p->processes = new Win32Processes;
         return p;
     }();
     return *platform;

@@ -107,6 +107,18 @@ public:
                            DownloadProgress* progress) override;
 };
 
+class Win32Processes : public Processes {
+public:
+    uint32_t ShellExecuteRunas(const std::u16string& path, const std::u16string& parameters,
+                               ProcessHandle& process) override;
+    uint32_t CreateNewProcess(const std::u16string& application, const std::u16string& commandLine,
+                              ProcessHandle& process) override;
+    uint32_t WaitForExit(ProcessHandle process) override;
+    uint32_t ExitCode(ProcessHandle process, uint32_t& code) override;
+    void Close(ProcessHandle process) override;
+    uint64_t TickCount() override;
+};
+
 // The WinINet error as the framework's exception would describe it.
 void FillInetError(uint32_t code, InetError& error);
 
