@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "app/CmdLineInfo.h"
+#include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
 #include "update/HandOff.h"
+#include "update/QuickCheck.h"
 #include "util/Text.h"
 
 using namespace brut;
@@ -199,3 +201,213 @@ TEST(ProgressPercent, Arithmetic) {
 }
 
 }  // namespace
+
+// --- The hand-off --------------------------------------------------------------------------------
+
+namespace {
+
+using plat::Hive;
+
+const std::u16string kWorkDir = fake::kWorkRoot + u"PhotoStudio 21\\";
+const std::u16string kWorkerExe = kWorkDir + u"BRUptideWorker.exe";
+const std::u16string kProductKey = u"Software\\Brindle\\Brindle Uptide\\PhotoStudio";
+
+struct FakeWindow : HandOffWindow {
+    bool hidden = false;
+    bool hasPosition = true;
+    void HideForHandOff() override { hidden = true; }
+    bool ScreenPosition(int32_t& left, int32_t& top) override {
+        left = -5;
+        top = 20;
+        return hasPosition;
+    }
+};
+
+class StartWorkerTest : public ::testing::Test {
+public:
+    void SetUp() override {
+        info.ProgramName = u"PhotoStudio";
+        info.ProgramVersionNumber = u"21.0";
+        check.SetProgramInfo(&info);
+        check.mCmdLineInfo = &cmd;
+        check.mHandOffWindow = &window;
+        check.mWorkerUrl = u"https://dl.example/w.exe";
+        fp.files.AddDirectory(fake::kTempDir);
+        net.downloadHandler = [this](const std::u16string&, const std::u16string& path, plat::DownloadProgress*) {
+            if (downloadResult >= 0) fp.files.AddFile(path, "MZ");
+            return downloadResult;
+        };
+        fp.processes.exitCode = 7;
+        // What the hand-off had done when the worker was started.
+        fp.processes.onStart = [this](const fake::FakeProcesses::Start&) { hiddenAtStart = window.hidden; };
+    }
+    // Runs the hand-off: the exit code when it ended the process, else -1000 - the result.
+    int Run() {
+        try {
+            ResultPair r = check.StartWorker(nullptr);
+            EXPECT_EQ(r.mUpdateId, 0);
+            return -1000 - r.mUpdateResult;
+        } catch (const fake::ProcessExit& e) {
+            return e.code;
+        }
+    }
+
+    fake::FakeInternet net;
+    fake::FakePlatform fp{&net};
+    fake::FreshLog freshLog{fp};
+    ProgramInfo info;
+    CmdLineInfo cmd;
+    FakeWindow window;
+    QuickCheck check;
+    int32_t downloadResult = 0;
+    bool hiddenAtStart = false;
+};
+
+constexpr int kReturned = -1014;  // StartWorker came back with {14, 0}
+
+}  // namespace
+
+// Any of the three conditions hides the dialog and waits for the worker, whose code ends the client.
+TEST_F(StartWorkerTest, HideSwitchTruthTable) {
+    for (int bits = 0; bits < 8; ++bits) {
+        SCOPED_TRACE(bits);
+        fp.processes = fake::FakeProcesses();
+        fp.processes.exitCode = 7;
+        fp.processes.onStart = [this](const fake::FakeProcesses::Start&) { hiddenAtStart = window.hidden; };
+        window.hidden = hiddenAtStart = false;
+        info.IsStubExe = bits & 1;
+        cmd.mIsWriteCheckResultToReg = (bits >> 1) & 1;
+        cmd.mIsHideUpdateCheckResult = (bits >> 2) & 1;
+        const bool hide = bits != 0;
+        EXPECT_EQ(Run(), hide ? 7 : 0);
+        EXPECT_EQ(hiddenAtStart, hide);
+        EXPECT_EQ(fp.processes.waits, hide ? 1 : 0);
+        EXPECT_TRUE(fake::LogHasLine(fp, hide ? u"INF exitCodeApplication 7" : u"INF exitCodeApplication 0"));
+    }
+}
+
+TEST_F(StartWorkerTest, ElevationByOsVersion) {
+    struct Case { uint32_t major; uint32_t rtlStatus; bool shell; };
+    const Case cases[] = {{5, 0, false}, {6, 0, true}, {10, 0, true}, {10, 0xC0000001, false}};
+    for (const auto& c : cases) {
+        fp.processes.starts.clear();
+        fp.system.osVersion.majorVersion = c.major;
+        fp.system.rtlStatus = c.rtlStatus;
+        EXPECT_EQ(Run(), 0) << c.major;
+        ASSERT_EQ(fp.processes.starts.size(), 1u);
+        const auto& start = fp.processes.starts[0];
+        EXPECT_EQ(start.shell, c.shell) << c.major;
+        EXPECT_EQ(start.program, kWorkerExe);
+        const std::u16string args = u"-ProgramName \"PhotoStudio\" -ProgramVersion 21.0 -WindowRec \"-5 20\" ";
+        EXPECT_EQ(start.commandLine, c.shell ? args : u"\"" + kWorkerExe + u"\" " + args) << c.major;
+    }
+}
+
+TEST_F(StartWorkerTest, WindowPositionDebugBoxAndCachedWorker) {
+    // No position from the window: the command line's value stays.
+    window.hasPosition = false;
+    cmd.mWindowRec = u"1 2";
+    check.mWorkerUrl.clear();  // the cached worker is started, nothing downloaded
+    fp.registry.SetDword(Hive::CurrentUser, u"Software\\Brindle\\Brindle Uptide", u"Debug", 1);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(net.downloads.empty());
+    ASSERT_EQ(fp.processes.starts.size(), 1u);
+    EXPECT_NE(fp.processes.starts[0].commandLine.find(u"-WindowRec \"1 2\" "), std::u16string::npos);
+    ASSERT_EQ(fp.system.boxes.size(), 1u);
+    EXPECT_EQ(fp.system.boxes[0].text, u"BRUptideWorker starting ...");
+    EXPECT_EQ(fp.system.boxes[0].caption, u"Debug");
+    // With a position it replaces the value and is what the worker is told.
+    window.hasPosition = true;
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(cmd.mWindowRec, u"-5 20");
+}
+
+TEST_F(StartWorkerTest, EveryFailureComesBackAs14) {
+    struct Case {
+        const char* what;
+        std::function<void(StartWorkerTest&)> set;
+        size_t starts;
+    };
+    const Case cases[] = {
+        {"worker download fails (13)", [](StartWorkerTest& t) { t.downloadResult = static_cast<int32_t>(0x800C0005); }, 0},
+        {"old worker cannot be deleted (12)",
+         [](StartWorkerTest& t) {
+             t.fp.files.AddFile(kWorkerExe, "MZ old");
+             t.fp.files.undeletable.insert(ToLowerAscii(kWorkerExe));
+         },
+         0},
+        {"the start is refused", [](StartWorkerTest& t) { t.fp.processes.startError = 1223; }, 1},
+        {"the exit code cannot be read",
+         [](StartWorkerTest& t) {
+             t.cmd.mIsHideUpdateCheckResult = 1;
+             t.fp.processes.exitCodeError = 5;
+         },
+         1},
+    };
+    for (const auto& c : cases) {
+        fp.processes = fake::FakeProcesses();
+        fp.files.undeletable.clear();
+        fp.files.RemoveFile(kWorkerExe);
+        downloadResult = 0;
+        cmd.mIsHideUpdateCheckResult = 0;
+        c.set(*this);
+        EXPECT_EQ(Run(), kReturned) << c.what;
+        EXPECT_EQ(fp.processes.starts.size(), c.starts) << c.what;
+        EXPECT_FALSE(fake::LogHasLineStarting(fp, u"INF exitCodeApplication")) << c.what;
+    }
+}
+
+// The worker says another instance runs: the sentence goes to the registry, in the product's language,
+// with the program's own name replaced by the caller's caption.
+TEST_F(StartWorkerTest, AnotherInstanceSentence) {
+    struct Case { int32_t language; std::u16string caption, want; };
+    const Case cases[] = {
+        {1033, u"", u"An other instance of the Brindle Uptide is still running."},
+        {1033, u"Foo Updater", u"An other instance of the Foo Updater is still running."},
+        {1031, u"Foo Updater", u"Es l\u00E4uft bereits eine Instance des Foo Updater."},
+        {1041, u"Foo Updater", u"\u5225\u306EFoo Updater\u304C\u5B9F\u884C\u4E2D\u3067\u3059\u3002"},
+        {0, u"", u"An other instance of the Brindle Uptide is still running."},  // system default 1033
+    };
+    cmd.mIsWriteCheckResultToReg = 1;
+    fp.processes.exitCode = 0xFFFFFFFF;
+    for (const auto& c : cases) {
+        info.ProgramLanguage = c.language;
+        cmd.mWindowCaption = c.caption;
+        EXPECT_EQ(Run(), -1) << c.language;
+        EXPECT_EQ(fp.registry.TextOf(Hive::CurrentUser, kProductKey, u"UpdateResultString"), c.want) << c.language;
+        EXPECT_TRUE(fake::LogHasLine(fp, u"INF exitCodeApplication -1"));
+    }
+    // Other exit codes store nothing.
+    fp.registry = fake::FakeRegistry();
+    fp.processes.exitCode = 3;
+    EXPECT_EQ(Run(), 3);
+    EXPECT_FALSE(fp.registry.HasValue(Hive::CurrentUser, kProductKey, u"UpdateResultString"));
+}
+
+// An answer that came over plain http after https failed names no program: the cached worker or none.
+TEST_F(StartWorkerTest, AnswerOverHttpRetryNamesNoProgram) {
+    check.mWorkerUrl.clear();
+    cmd.mIsQuickCheck = 0;
+    fake::Exchange refused;
+    refused.sendError = fake::Thrown(12029, u"cannot connect");
+    fake::Exchange answer;
+    answer.body = "<string>&lt;R&gt;&lt;UptideWorkerUrl&gt;http://evil.example/w.exe&lt;/UptideWorkerUrl&gt;"
+                  "&lt;AdViewerUrl&gt;http://evil.example/v.exe&lt;/AdViewerUrl&gt;&lt;/R&gt;</string>";
+    for (bool cached : {false, true}) {
+        SCOPED_TRACE(cached);
+        if (cached) {
+            fp.files.AddFile(kWorkerExe, "MZ");
+            fp.versions.SetSimple(kWorkerExe, {{u"ProductVersion", u"3.1.0"}});
+        }
+        net.script = {refused, answer};
+        check.mWorkerUrl.clear();
+        check.mAdViewerUrl.clear();
+        EXPECT_EQ(check.CheckForUpdate().mUpdateResult, cached ? 6 : 7);
+        EXPECT_TRUE(check.mWorkerUrl.empty());
+        EXPECT_TRUE(check.mAdViewerUrl.empty());
+        EXPECT_TRUE(fake::LogHasLine(fp, u"WAR UptideWorkerUrl and AdViewerUrl of an answer without SSL are not used"));
+    }
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(net.downloads.empty());
+    EXPECT_EQ(fp.processes.starts.size(), 1u);
+}

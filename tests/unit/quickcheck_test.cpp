@@ -384,13 +384,6 @@ TEST_F(QuickCheckTest, FailedRetryLogsBothResults) {
     EXPECT_FALSE(check.AnsweredOverHttpRetry());
 }
 
-TEST_F(QuickCheckTest, StartWorkerIsNotAvailableYet) {
-    EXPECT_EQ(check.StartWorker(nullptr), (ResultPair{14, 0}));
-    const auto lines = LogLines(fp);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].compare(0, 4, u"WAR "), 0);
-}
-
 // --- Hostile replies --------------------------------------------------------------------------------
 
 TEST_F(QuickCheckTest, HostileRepliesEndWithDefinedCodes) {

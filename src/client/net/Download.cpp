@@ -1,14 +1,141 @@
 #include "net/Download.h"
 
+#include "log/Log.h"
+#include "system/SystemFacts.h"
 #include "update/HandOff.h"
-#include "platform/Codes.h"
+#include "util/Text.h"
+#include "platform/Platform.h"
 
 namespace brut {
+
+const char16_t* const kWorkerFile = u"BRUptideWorker.exe";
+const char16_t* const kAdViewerFile = u"BRAdViewer.exe";
+
+namespace {
+
+bool Failed(int32_t hr) { return hr < 0; }
+
+bool IsHttps(const std::u16string& url) { return StartsWith(ToLowerAscii(url.substr(0, 8)), u"https://"); }
+
+// Deletes an old copy: 0 when none is left, else the error code.
+uint32_t RemoveOld(const std::u16string& path) {
+    uint32_t err = plat::Fs().RemoveFile(path);
+    return err == plat::kErrFileNotFound || err == plat::kErrPathNotFound ? 0 : err;
+}
+
+void LogStop(DownloadGuard::Stop stop, const std::u16string& url) {
+    switch (stop) {
+        case DownloadGuard::Stop::Stalled:
+            LogWarning(u"Download from '%s' given up: no data for %d s", url, static_cast<int>(kDownloadStallMs / 1000));
+            break;
+        case DownloadGuard::Stop::TooLarge:
+            LogWarning(u"Download from '%s' given up: larger than %u bytes", url, kDownloadMaxBytes);
+            break;
+        case DownloadGuard::Stop::InsecureRedirect:
+            LogWarning(u"Download from '%s' given up: redirected from https to plain http", url);
+            break;
+        case DownloadGuard::Stop::None: break;
+    }
+}
+
+}  // namespace
 
 int32_t DownloadCallback::OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
                                      const std::u16string&) {
     if (statusCode == plat::kBindStatusDownloadingData && mTarget) mTarget->SetProgress(progress, progressMax);
     return plat::kSOk;
+}
+
+DownloadGuard::DownloadGuard(const std::u16string& url, DownloadKind kind, plat::DownloadProgress* inner)
+    : mFromHttps(IsHttps(url)), mKind(kind), mInner(inner), mLastActivity(plat::Proc().TickCount()) {}
+
+int32_t DownloadGuard::OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
+                                  const std::u16string& statusText) {
+    if (progress > mBytes.load()) {
+        mBytes.store(progress);
+        mLastActivity.store(plat::Proc().TickCount());
+    }
+    if (progress > kDownloadMaxBytes) {
+        mStop.store(Stop::TooLarge);
+        return plat::kEAbort;
+    }
+    if (statusCode == plat::kBindStatusRedirecting && mKind == DownloadKind::Program && mFromHttps &&
+        !IsHttps(statusText)) {
+        mStop.store(Stop::InsecureRedirect);
+        return plat::kEAbort;
+    }
+    return mInner ? mInner->OnProgress(progress, progressMax, statusCode, statusText) : plat::kSOk;
+}
+
+bool DownloadGuard::ShouldGiveUp() {
+    if (plat::Proc().TickCount() - mLastActivity.load() < kDownloadStallMs) return false;
+    mStop.store(Stop::Stalled);
+    return true;
+}
+
+int DownloadFile(const std::u16string& url, const std::u16string& directory, const std::u16string& fileName,
+                 bool verbose, plat::DownloadProgress* progress, DownloadKind kind) {
+    const std::u16string target = directory + fileName;
+    if (!CreateDirectoryPath(directory, true)) {
+        if (verbose) LogError(u"can not create directory %s because: \"%s\"", directory, GetLastErrorText());
+        return 0;
+    }
+    plat::Internet* internet = plat::Get().internet;
+    if (!internet || Failed(internet->CoInitialize())) return 0;
+    internet->DropUrlCacheEntry(url);
+    LogInfo(u"Downloading from: '%s' - to: %s", url, target);
+
+    std::u16string tried = url;
+    DownloadGuard guard(tried, kind, progress);
+    int32_t hr = internet->DownloadToFile(tried, target, &guard);
+    if (Failed(hr) && verbose) LogStop(guard.Reason(), tried);
+    if (Failed(hr) && tried.find(u"https://") != std::u16string::npos) {
+        if (kind == DownloadKind::Program) {
+            // A program fetched over plain http could be anyone's.
+            LogWarning(u"Download from '%s' failed: a program is not downloaded again without SSL", tried);
+        } else {
+            tried = ReplaceAll(tried, u"https://", u"http://");
+            if (verbose) LogInfo(u"Try to connect without SSL: %s", tried);
+            DownloadGuard retryGuard(tried, kind, progress);
+            hr = internet->DownloadToFile(tried, target, &retryGuard);
+            if (Failed(hr) && verbose) LogStop(retryGuard.Reason(), tried);
+        }
+    }
+    internet->CoUninitialize();
+    if (!Failed(hr)) return 1;
+    if (verbose) LogError(u"Download from '%s' failed with Code: %d", tried, hr);
+    return 0;
+}
+
+void DownloadAdViewer(const std::u16string& url, const ProgramInfo& info) {
+    std::u16string directory;
+    if (!GetWorkingDirectory(info, directory, true)) {
+        LogWarning(u"Can´t download %s -> %s", url, std::u16string(kAdViewerFile));
+        return;
+    }
+    const std::u16string target = directory + kAdViewerFile;
+    if (RemoveOld(target) != 0) LogWarning(u"Can´t delete %s", target);
+    if (!DownloadFile(url, directory, kAdViewerFile, true, nullptr, DownloadKind::Program))
+        LogWarning(u"Can´t download %s -> %s", url, target);
+}
+
+int DownloadWorker(const std::u16string& url, const ProgramInfo& info, plat::DownloadProgress* progress) {
+    std::u16string directory;
+    if (!GetWorkingDirectory(info, directory, true)) {
+        // Never a download to a place relative to wherever the client runs.
+        LogError(u"Can´t download %s -> %s", url, std::u16string(kWorkerFile));
+        return kWorkerNotDownloaded;
+    }
+    const std::u16string target = directory + kWorkerFile;
+    if (RemoveOld(target) != 0) {
+        LogError(u"Can´t delete %s", target);
+        return kWorkerNotDeleted;
+    }
+    if (!DownloadFile(url, directory, kWorkerFile, true, progress, DownloadKind::Program)) {
+        LogError(u"Can´t download %s -> %s", url, target);
+        return kWorkerNotDownloaded;
+    }
+    return kWorkerDownloaded;
 }
 
 }  // namespace brut

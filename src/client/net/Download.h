@@ -1,14 +1,29 @@
 #pragma once
 // File downloads (the worker, the ad viewer, banner pictures) and the progress
 // sink the worker download reports through.
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 #include "platform/Internet.h"
+#include "product/ProgramInfo.h"
 
 namespace brut {
 
 class ProgressTarget;
+
+extern const char16_t* const kWorkerFile;    // "BRUptideWorker.exe"
+extern const char16_t* const kAdViewerFile;  // "BRAdViewer.exe"
+
+// DownloadWorker results.
+constexpr int kWorkerDownloaded = 0;
+constexpr int kWorkerNotDeleted = 12;
+constexpr int kWorkerNotDownloaded = 13;
+
+// A download that receives no byte for this long is given up.
+constexpr uint64_t kDownloadStallMs = 120000;
+// Larger files are refused while they arrive: nothing this client fetches comes near it.
+constexpr uint32_t kDownloadMaxBytes = 256u * 1024 * 1024;
 
 // Passes the byte counts of a running download to the dialog's progress target.
 class DownloadCallback : public plat::DownloadProgress {
@@ -20,5 +35,39 @@ public:
 
     ProgressTarget* mTarget;
 };
+
+// What a download is for. A program is run after it arrives: it never comes over
+// plain http when https was asked for, neither by a retry nor by a redirect.
+enum class DownloadKind { File, Program };
+
+// Watches one download: gives it up after kDownloadStallMs without a new byte,
+// past kDownloadMaxBytes, or (for a program) on a redirect from https to http;
+// passes progress on to `inner`.
+class DownloadGuard : public plat::DownloadProgress {
+public:
+    DownloadGuard(const std::u16string& url, DownloadKind kind, plat::DownloadProgress* inner);
+    int32_t OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
+                       const std::u16string& statusText) override;
+    bool ShouldGiveUp() override;
+
+    enum class Stop { None, Stalled, TooLarge, InsecureRedirect };
+    Stop Reason() const { return mStop.load(); }
+
+private:
+    bool mFromHttps;
+    DownloadKind mKind;
+    plat::DownloadProgress* mInner;
+    std::atomic<uint64_t> mLastActivity;
+    std::atomic<uint32_t> mBytes{0};
+    std::atomic<Stop> mStop{Stop::None};
+};
+
+// Downloads `url` into `directory` (ending with "\") + `fileName`: 1 downloaded, 0 not.
+int DownloadFile(const std::u16string& url, const std::u16string& directory, const std::u16string& fileName,
+                 bool verbose, plat::DownloadProgress* progress = nullptr, DownloadKind kind = DownloadKind::File);
+// The ad viewer into the product's working directory; problems are warnings.
+void DownloadAdViewer(const std::u16string& url, const ProgramInfo& info);
+// The worker into the product's working directory: 0, 12 (old file not deleted), 13 (not downloaded).
+int DownloadWorker(const std::u16string& url, const ProgramInfo& info, plat::DownloadProgress* progress = nullptr);
 
 }  // namespace brut

@@ -2,10 +2,13 @@
 
 #include "app/CmdLineInfo.h"
 #include "log/Log.h"
+#include "net/Download.h"
 #include "system/Settings.h"
 #include "system/SystemFacts.h"
 #include "ui/Texts.h"
+#include "update/HandOff.h"
 #include "update/RequestDocument.h"
+#include "update/StatusReports.h"
 #include "update/WebService.h"
 #include "update/XmlGuard.h"
 #include "util/Text.h"
@@ -61,9 +64,48 @@ bool ChildText(const TiXmlElement& root, const char* name, std::u16string& text)
 
 }  // namespace
 
-ResultPair QuickCheck::StartWorker(DownloadCallback*) {
-    LogWarning(u"QuickCheck::StartWorker: the worker hand-off is not available in this build");
-    return ResultPair{kResultHandOffReturned, 0};
+ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
+    const ResultPair returned{kResultHandOffReturned, 0};
+    if (!mCmdLineInfo) return returned;
+    CmdLineInfo& cmdLine = *mCmdLineInfo;
+    const ProgramInfo& info = Program();
+
+    std::u16string directory;
+    if (!GetWorkingDirectory(info, directory, true)) {
+        LogError(u"QuickCheck::StartWorker: no working directory");
+        return returned;
+    }
+    if (!mAdViewerUrl.empty()) DownloadAdViewer(mAdViewerUrl, info);
+    if (!mWorkerUrl.empty() && DownloadWorker(mWorkerUrl, info, progress) != kWorkerDownloaded) return returned;
+
+    // The caller reads the outcome itself: the worker takes over the screen and is waited for.
+    const bool hide = info.IsStubExe != 0 || cmdLine.mIsWriteCheckResultToReg || cmdLine.mIsHideUpdateCheckResult;
+    if (hide && mHandOffWindow) mHandOffWindow->HideForHandOff();
+
+    if (ReadDebugFlag() != 0) plat::Sys().ShowMessageBox(u"BRUptideWorker starting ...", u"Debug", plat::kMbOk);
+
+    plat::OsVersionRecord os;
+    GetOsVersion(os);  // unreadable: major version 0
+    const bool elevate = os.majorVersion >= 6;
+
+    int32_t left = 0, top = 0;
+    if (mHandOffWindow && mHandOffWindow->ScreenPosition(left, top)) cmdLine.mWindowRec = Format(u"%d %d", left, top);
+
+    const std::u16string commandLine = BuildWorkerCommandLine(cmdLine, info);
+    int32_t exitCode = 0;
+    if (StartProcess(directory + kWorkerFile, commandLine, hide, exitCode, elevate) != 0) return returned;
+
+    if (cmdLine.mIsWriteCheckResultToReg && exitCode == -1) {
+        const std::u16string text = ReplaceProductName(
+            info.ProgramLanguage, GetLocalizedText(info.ProgramLanguage, TXT_OTHER_INSTANCE_RUNNING),
+            cmdLine.mWindowCaption);
+        WriteUpdateResult(info, 0, text);
+    }
+    LogInfo(u"exitCodeApplication %d", exitCode);
+    // The dialog is not closed first: the process ends here, once reports in flight had their moment.
+    WaitForReports(kReportGraceMs);
+    plat::Sys().ExitProcess(exitCode);
+    return returned;  // not reached
 }
 
 bool QuickCheck::IntervalGate() {
@@ -222,6 +264,12 @@ ResultPair QuickCheck::CheckForUpdate() {
         } else {
             // An inner reply that cannot be read is a broken service, not "up to date".
             const int readStatus = LoadAndReadResponseXML(replyText);
+            if (mIsAnsweredOverHttpRetry && (!mWorkerUrl.empty() || !mAdViewerUrl.empty())) {
+                // Anyone on the way could have written this answer: it names no program to run.
+                LogWarning(u"UptideWorkerUrl and AdViewerUrl of an answer without SSL are not used");
+                mWorkerUrl.clear();
+                mAdViewerUrl.clear();
+            }
             if (readStatus != 0) {
                 LogError(u"QuickCheckResponse.xml could not be read (%d)", readStatus);
                 WriteLastUpdateCheckNow(info);

@@ -20,7 +20,8 @@ constexpr int kReplyTooDeep = 13;  // rejected unparsed: nested beyond kMaxXmlDe
 class QuickCheck : public UpdaterBase {
 public:
     ResultPair CheckForUpdate() override;
-    // The hand-off is not part of this build yet: it answers {14, 0}.
+    // Downloads and starts the worker, then ends the process with the worker's
+    // exit code (0 when not waited for); returns {14, 0} when the worker did not start.
     ResultPair StartWorker(DownloadCallback* progress) override;
 
     // True when a check is due.

@@ -2,6 +2,10 @@
 
 #include <urlmon.h>
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+
 namespace plat::win32 {
 
 namespace {
@@ -110,17 +114,30 @@ private:
     SharedHandle mSession;
 };
 
-// Bind-status callback for URLDownloadToFileW. It lives on the caller's stack
-// for the one synchronous download, so reference counting is not needed. It
-// forwards progress and records the HTTP status, because some urlmon versions
-// report success for an error page and save it as the file.
+// One download, shared by the caller and the thread that runs it: a caller that
+// gives up leaves the thread behind, and whichever of the two comes last removes
+// the partial file.
+struct DownloadJob {
+    std::wstring url;
+    std::wstring partPath;            // the file is written here, then moved to the target
+    std::mutex lock;
+    DownloadProgress* progress;       // null once the caller has given up (guarded by lock)
+    bool abandoned = false;           // guarded by lock
+    bool finished = false;            // guarded by lock
+    HRESULT result = E_FAIL;
+    HRESULT stopResult = S_OK;
+    DWORD httpStatus = 0;             // 0: no HTTP response seen
+};
+
+// Bind-status callback for URLDownloadToFileW. It lives on the download
+// thread's stack for the one synchronous download, so reference counting is
+// not needed. Besides forwarding progress it answers IHttpNegotiate to learn
+// the HTTP status, because urlmon (Wine's at least) reports success for an
+// error page and saves it as the file.
 class DownloadStatus : public IBindStatusCallback, public IHttpNegotiate {
 public:
-    explicit DownloadStatus(DownloadProgress* progress) : mProgress(progress) {}
+    explicit DownloadStatus(DownloadJob& job) : mJob(job) {}
     virtual ~DownloadStatus() = default;
-
-    DWORD httpStatus = 0;        // 0: no HTTP response seen
-    HRESULT stopResult = S_OK;   // as reported by OnStopBinding
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -136,19 +153,21 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 0; }
+    STDMETHODIMP_(ULONG) Release() override { return 0; }  // never freed through it
 
     // IBindStatusCallback
     STDMETHODIMP OnStartBinding(DWORD, IBinding*) override { return E_NOTIMPL; }
     STDMETHODIMP GetPriority(LONG*) override { return E_NOTIMPL; }
     STDMETHODIMP OnLowResource(DWORD) override { return E_NOTIMPL; }
     STDMETHODIMP OnProgress(ULONG progress, ULONG progressMax, ULONG statusCode, LPCWSTR statusText) override {
-        if (mProgress) return mProgress->OnProgress(progress, progressMax, statusCode, U16(statusText));
-        return S_OK;
+        std::lock_guard<std::mutex> hold(mJob.lock);
+        if (mJob.abandoned) return E_ABORT;
+        if (!mJob.progress) return S_OK;
+        return mJob.progress->OnProgress(progress, progressMax, statusCode, U16(statusText));
     }
     STDMETHODIMP OnStopBinding(HRESULT hresult, LPCWSTR) override {
-        stopResult = hresult;
+        mJob.stopResult = hresult;
         return S_OK;
     }
     STDMETHODIMP GetBindInfo(DWORD*, BINDINFO*) override { return E_NOTIMPL; }
@@ -161,14 +180,50 @@ public:
         return S_OK;
     }
     STDMETHODIMP OnResponse(DWORD responseCode, LPCWSTR, LPCWSTR, LPWSTR* additionalRequestHeaders) override {
-        httpStatus = responseCode;
+        mJob.httpStatus = responseCode;
         if (additionalRequestHeaders) *additionalRequestHeaders = nullptr;
         return S_OK;
     }
 
 private:
-    DownloadProgress* mProgress;
+    DownloadJob& mJob;
 };
+
+DWORD WINAPI DownloadThread(LPVOID param) {
+    std::unique_ptr<std::shared_ptr<DownloadJob>> owner(static_cast<std::shared_ptr<DownloadJob>*>(param));
+    DownloadJob& job = **owner;
+    const HRESULT com = ::CoInitialize(nullptr);
+    DownloadStatus status(job);
+    job.result = ::URLDownloadToFileW(nullptr, job.url.c_str(), job.partPath.c_str(), 0, &status);
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    std::lock_guard<std::mutex> hold(job.lock);
+    job.finished = true;
+    if (job.abandoned) ::DeleteFileW(job.partPath.c_str());
+    return 0;
+}
+
+// The download's outcome once its thread has ended: the file moved into place, or
+// nothing left behind.
+HRESULT Finish(DownloadJob& job, const std::wstring& target) {
+    HRESULT hr = job.result;
+    if (SUCCEEDED(hr) && FAILED(job.stopResult)) hr = job.stopResult;
+    // An error page is not the file that was asked for.
+    if (SUCCEEDED(hr) && job.httpStatus >= 400)
+        hr = job.httpStatus == 404 || job.httpStatus == 410 ? INET_E_OBJECT_NOT_FOUND : INET_E_DOWNLOAD_FAILURE;
+    if (SUCCEEDED(hr)) {
+        DWORD attributes = ::GetFileAttributesW(job.partPath.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            DWORD err = ::GetLastError();
+            return err ? HRESULT_FROM_WIN32(err) : E_FAIL;
+        }
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+        if (::MoveFileExW(job.partPath.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return hr;
+        DWORD err = ::GetLastError();
+        hr = err ? HRESULT_FROM_WIN32(err) : E_FAIL;
+    }
+    ::DeleteFileW(job.partPath.c_str());
+    return hr;
+}
 
 }  // namespace
 
@@ -251,23 +306,37 @@ void Win32Internet::DropUrlCacheEntry(const std::u16string& url) { ::DeleteUrlCa
 
 int32_t Win32Internet::DownloadToFile(const std::u16string& url, const std::u16string& path,
                                       DownloadProgress* progress) {
-    DownloadStatus status(progress);
-    HRESULT hr = ::URLDownloadToFileW(nullptr, W(url), W(path), 0, &status);
-    if (FAILED(hr)) return hr;
-    if (FAILED(status.stopResult)) return status.stopResult;
-    if (status.httpStatus >= 400) {
-        // An error page is not the file that was asked for.
-        ::DeleteFileW(W(path));
-        return status.httpStatus == 404 || status.httpStatus == 410 ? INET_E_OBJECT_NOT_FOUND
-                                                                    : INET_E_DOWNLOAD_FAILURE;
-    }
-    DWORD attributes = ::GetFileAttributesW(W(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    static std::atomic<unsigned> counter{0};
+    auto job = std::make_shared<DownloadJob>();
+    job->url.assign(W(url), url.size());
+    const std::wstring target(W(path), path.size());
+    // A name of its own per download: a thread left behind by an earlier one may still write its file.
+    job->partPath = target + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
+                    L".part";
+    job->progress = progress;
+
+    // The download runs on a thread of its own so that a server that stops sending can be left behind.
+    auto* arg = new std::shared_ptr<DownloadJob>(job);
+    HANDLE thread = ::CreateThread(nullptr, 0, &DownloadThread, arg, 0, nullptr);
+    if (!thread) {
         DWORD err = ::GetLastError();
+        delete arg;
         return err ? HRESULT_FROM_WIN32(err) : E_FAIL;
     }
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
-    return hr;
+    for (;;) {
+        DWORD wait = ::WaitForSingleObject(thread, 1000);
+        if (wait == WAIT_OBJECT_0) break;
+        if (wait == WAIT_FAILED || (progress && progress->ShouldGiveUp())) {
+            std::lock_guard<std::mutex> hold(job->lock);
+            job->abandoned = true;
+            job->progress = nullptr;
+            if (job->finished) ::DeleteFileW(job->partPath.c_str());
+            ::CloseHandle(thread);
+            return E_ABORT;
+        }
+    }
+    ::CloseHandle(thread);
+    return Finish(*job, target);
 }
 
 }  // namespace plat::win32
