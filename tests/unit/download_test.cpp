@@ -248,15 +248,16 @@ TEST_F(DownloadTest, ProgressReachesTheTargetThroughTheCallback) {
     RecordingTarget target;
     DownloadCallback callback(&target);
     net.downloadHandler = [](const std::u16string&, const std::u16string&, plat::DownloadProgress* p) {
-        p->OnProgress(0, 0, 1, u"");        // finding the resource: not progress
-        p->OnProgress(0, 200, 4, u"");      // begin: not yet
+        p->OnProgress(0, 0, 1, u"");          // finding the resource: no counts
+        p->OnProgress(0, 0, 2, u"host");      // connecting: no counts
+        p->OnProgress(50, 200, 4, u"");       // begin
         p->OnProgress(100, 200, 5, u"");
-        p->OnProgress(200, 200, 5, u"");
-        p->OnProgress(200, 200, 6, u"");    // end
+        p->OnProgress(150, 200, 14, u"C:\\cache\\w[0]");  // cache file name: no counts
+        p->OnProgress(200, 200, 6, u"");      // end
         return 0;
     };
     EXPECT_EQ(DownloadWorker(u"https://dl.example/w.exe", info, &callback), 0);
-    const std::vector<std::pair<uint32_t, uint32_t>> want = {{100, 200}, {200, 200}};
+    const std::vector<std::pair<uint32_t, uint32_t>> want = {{50, 200}, {100, 200}, {200, 200}};
     EXPECT_EQ(target.calls, want);
     DownloadCallback none;
     EXPECT_EQ(none.OnProgress(1, 2, 5, u""), plat::kSOk);

@@ -42,7 +42,11 @@ void LogStop(DownloadGuard::Stop stop, const std::u16string& url) {
 
 int32_t DownloadCallback::OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
                                      const std::u16string&) {
-    if (statusCode == plat::kBindStatusDownloadingData && mTarget) mTarget->SetProgress(progress, progressMax);
+    // Begin and end carry the counts too: some urlmon builds (Wine's) report a small
+    // file with those two alone.
+    const bool counts = statusCode == plat::kBindStatusBeginDownloadData ||
+                        statusCode == plat::kBindStatusDownloadingData || statusCode == plat::kBindStatusEndDownloadData;
+    if (counts && mTarget) mTarget->SetProgress(progress, progressMax);
     return plat::kSOk;
 }
 

@@ -29,7 +29,8 @@ constexpr uint32_t kDownloadMaxBytes = 256u * 1024 * 1024;
 class DownloadCallback : public plat::DownloadProgress {
 public:
     explicit DownloadCallback(ProgressTarget* target = nullptr) : mTarget(target) {}
-    // Status 5 (downloading data) goes to the target; always goes on.
+    // The byte counts of statuses 4 to 6 (begin, downloading, end data) go to the
+    // target; always goes on.
     int32_t OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
                        const std::u16string& statusText) override;
 
