@@ -84,24 +84,6 @@ TEST_F(ReportsTest, UpdateStatusDocuments) {
     }
 }
 
-TEST_F(ReportsTest, MissingMachineFactsAreEmptyElements) {
-    fp.system.adapters.clear();
-    fp.registry = fake::FakeRegistry();
-    TiXmlDocument document;
-    CreateUpdateStatusXml(document, UpdateStatusRecord{2, 0}, ProgramInfo{});
-    EXPECT_EQ(SerializeXml(document),
-              "<UpdateStatus>\n"
-              "    <Version>9.0.8</Version>\n"
-              "    <MAC />\n"
-              "    <MachineGuid />\n"
-              "    <IsStub>0</IsStub>\n"
-              "    <Status>2</Status>\n"
-              "    <UpdateId />\n"
-              "</UpdateStatus>\n");
-    EXPECT_TRUE(fake::LogHasLine(fp, u"ERR Mac konnte nicht ermittelt werden."));
-    EXPECT_TRUE(fake::LogHasLine(fp, u"INF MachineGuid not found"));
-}
-
 TEST_F(ReportsTest, UpgradeOfferStatusDocuments) {
     struct Case {
         const char* what;
@@ -133,18 +115,6 @@ TEST_F(ReportsTest, UpgradeOfferStatusDocuments) {
          "    <Status>1</Status>\n"
          "</UpgradeOfferStatus>\n",
          {u"INF ProgramName: ", u"INF ProgramVersionNumber: ", u"INF MajorVersion == 0", u"INF Status: 1"}},
-        {"a name beyond single bytes as its plain form", {2, u"\u5199\u771F", u"-1", -1},
-         "<UpgradeOfferStatus>\n"
-         "    <Version>9.0.8</Version>\n"
-         "    <MAC>0:1A:2B:3C:4D:5E</MAC>\n"
-         "    <MachineGuid>6f1c2e3a-0b4d-4c5e-9f60-718293a4b5c6</MachineGuid>\n"
-         "    <ProgramName>~81L~119X</ProgramName>\n"
-         "    <ProgramVersionNumber>-1</ProgramVersionNumber>\n"
-         "    <MajorVersion>-1</MajorVersion>\n"
-         "    <Status>2</Status>\n"
-         "</UpgradeOfferStatus>\n",
-         {u"INF ProgramName: ??", u"INF ProgramVersionNumber: -1", u"INF MajorVersion: -1",
-          u"INF Status: 2"}},
     };
     for (const auto& c : cases) {
         fake::ClearLog(fp);
