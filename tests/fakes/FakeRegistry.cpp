@@ -21,7 +21,7 @@ std::u16string LeafOf(const std::u16string& p) {
     auto pos = p.rfind(u'\\');
     return pos == std::u16string::npos ? p : p.substr(pos + 1);
 }
-std::u16string HiveTag(Hive h) { return h == Hive::CurrentUser ? u"U:" : u"M:"; }
+std::u16string HiveTag(Hive h) { return h == Hive::CurrentUser ? u"U:" : h == Hive::ClassesRoot ? u"C:" : u"M:"; }
 }  // namespace
 
 std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {

@@ -54,12 +54,16 @@ private:
         std::map<std::u16string, std::u16string> valueNames;
     };
     using HiveMap = std::map<std::u16string, Key>;  // lower-case path -> key (insertion by name order)
-    HiveMap& HiveOf(plat::Hive h) { return h == plat::Hive::CurrentUser ? mHkcu : mHklm; }
-    const HiveMap& HiveOf(plat::Hive h) const { return h == plat::Hive::CurrentUser ? mHkcu : mHklm; }
+    HiveMap& HiveOf(plat::Hive h) {
+        return h == plat::Hive::CurrentUser ? mHkcu : h == plat::Hive::ClassesRoot ? mHkcr : mHklm;
+    }
+    const HiveMap& HiveOf(plat::Hive h) const {
+        return h == plat::Hive::CurrentUser ? mHkcu : h == plat::Hive::ClassesRoot ? mHkcr : mHklm;
+    }
     Key* Find(plat::KeyHandle key);
     bool Denied(plat::Hive hive, const std::u16string& lowerPath, uint32_t sam) const;
 
-    HiveMap mHkcu, mHklm;
+    HiveMap mHkcu, mHklm, mHkcr;
     std::map<plat::KeyHandle, std::pair<plat::Hive, std::u16string>> mOpen;
     std::map<std::u16string, std::vector<std::u16string>> mChildOrder;  // lower path -> child names in creation order
     plat::KeyHandle mNext = 100;

@@ -82,6 +82,17 @@ uint32_t FakeFiles::RemoveFile(const std::u16string& path) {
     return 0;
 }
 
+uint32_t FakeFiles::RenameFile(const std::u16string& from, const std::u16string& to) {
+    auto it = mFiles.find(Key(from));
+    if (it == mFiles.end()) return plat::kErrFileNotFound;
+    if (undeletable.count(Key(from)) || undeletable.count(Key(to))) return plat::kErrAccessDenied;
+    File moved = it->second;
+    moved.path = to;
+    mFiles.erase(it);
+    mFiles[Key(to)] = moved;
+    return 0;
+}
+
 bool FakeFiles::GetLastAccessTime(const std::u16string& path, plat::DateTime& utc) {
     auto it = mFiles.find(Key(path));
     if (it == mFiles.end() || unopenable.count(Key(path))) return false;

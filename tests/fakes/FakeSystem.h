@@ -21,6 +21,7 @@ public:
     bool ReadPrefix(const std::u16string& path, std::size_t maxBytes, std::string& bytes) override;
     bool CanOpenForReading(const std::u16string& path) override;
     uint32_t RemoveFile(const std::u16string& path) override;
+    uint32_t RenameFile(const std::u16string& from, const std::u16string& to) override;
     bool GetLastAccessTime(const std::u16string& path, plat::DateTime& utc) override;
 
     // Paths compare case-insensitively (ASCII), as on Windows.

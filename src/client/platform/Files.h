@@ -26,6 +26,8 @@ public:
     virtual bool CanOpenForReading(const std::u16string& path) = 0;
     // DeleteFileW: 0 or the error code.
     virtual uint32_t RemoveFile(const std::u16string& path) = 0;
+    // MoveFileExW replacing an existing target: 0 or the error code.
+    virtual uint32_t RenameFile(const std::u16string& from, const std::u16string& to) = 0;
     // Last-access time of a file (UTC); false when the file cannot be opened.
     virtual bool GetLastAccessTime(const std::u16string& path, DateTime& utc) = 0;
 };

@@ -7,7 +7,7 @@
 
 namespace plat {
 
-enum class Hive { CurrentUser, LocalMachine };
+enum class Hive { CurrentUser, LocalMachine, ClassesRoot };
 using KeyHandle = std::uintptr_t;  // 0: no key
 
 class Registry {

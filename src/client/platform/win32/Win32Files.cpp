@@ -79,6 +79,10 @@ uint32_t Win32Files::RemoveFile(const std::u16string& path) {
     return ::DeleteFileW(W(path)) ? ERROR_SUCCESS : ::GetLastError();
 }
 
+uint32_t Win32Files::RenameFile(const std::u16string& from, const std::u16string& to) {
+    return ::MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING) ? ERROR_SUCCESS : ::GetLastError();
+}
+
 bool Win32Files::GetLastAccessTime(const std::u16string& path, DateTime& utc) {
     HANDLE h = OpenForReading(path);
     if (h == INVALID_HANDLE_VALUE) return false;

@@ -4,7 +4,14 @@ namespace plat::win32 {
 
 namespace {
 
-HKEY Root(Hive hive) { return hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+HKEY Root(Hive hive) {
+    switch (hive) {
+    case Hive::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case Hive::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case Hive::CurrentUser: break;
+    }
+    return HKEY_CURRENT_USER;
+}
 HKEY Key(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
 
 }  // namespace
