@@ -108,6 +108,19 @@ def test_file_faults_by_path_pattern(svc):
     assert quickcheck(svc.port, DOC)[0] == 200
 
 
+def test_truncated_download(svc):
+    set_faults(svc.port, {"truncate": 4, "methods": ["GET:*/Banner/*"]})
+    conn = http.client.HTTPConnection("127.0.0.1", svc.port, timeout=10)
+    conn.request("GET", "/Uptide//Banner/Banner_Sample_Tool_23.bmp")
+    resp = conn.getresponse()
+    assert resp.status == 200 and resp.getheader("Content-Length") == str(len(BANNER_BYTES))
+    with pytest.raises(http.client.IncompleteRead) as cut:
+        resp.read()
+    assert cut.value.partial == BANNER_BYTES[:4]
+    conn.close()
+    assert read_records(svc)[-1]["bytes"] == 4
+
+
 def test_product_faults_apply_to_that_product_only(start_service):
     catalogue = {"products": {"SampleTool": {"majors": {"5": "5.2.0"}},
                               "Flaky": {"majors": {"1": "1.2"}, "faults": {"http_500": True}}},

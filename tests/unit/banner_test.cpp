@@ -206,21 +206,29 @@ TEST_F(BannerTest, FetchStoresACompleteDownloadUnderTheCacheName) {
 }
 
 TEST_F(BannerTest, FailedOrSkippedFetchLeavesNoFile) {
-    struct Case { const char* what; ProgramInfo info; int result; bool fetched; };
+    struct Case { const char* what; ProgramInfo info; std::string serves; int result; bool fetched; const char* warning; };
     const Case cases[] = {
-        {"download failed after writing a part", Info(), 0, true},
-        {"unknown product", Info(u"Unknown"), 1, false},
-        {"no display name", Info(u""), 1, false},
+        {"download failed after writing a part", Info(), "BM partial", 0, true, nullptr},
+        {"an error page reported as downloaded", Info(), "<html>404</html>", 1, true, "not a bitmap"},
+        {"a cut-off transfer reported as downloaded", Info(), MakeBmp({}).substr(0, 1000), 1, true, "incomplete"},
+        {"unknown product", Info(u"Unknown"), "BM", 1, false, nullptr},
+        {"no display name", Info(u""), "BM", 1, false, nullptr},
     };
     for (const Case& c : cases) {
+        fake::ClearLog(fp);
         int32_t busy = 0;
         Download d;
-        d.serves = "BM partial";
+        d.serves = c.serves;
         d.result = c.result;
         FetchBanner(c.info, &busy, Fetcher(fp, d, &busy));
         EXPECT_EQ(d.urls.size(), c.fetched ? 1u : 0u) << c.what;
         EXPECT_EQ(busy, 0) << c.what;
         EXPECT_TRUE(fp.files.FilesIn(kDir).empty()) << c.what;
+        const std::u16string warning =
+            c.warning ? u"WAR Banner: " + (d.urls.empty() ? u"" : d.urls[0]) + u" is " + FromUtf8(c.warning) + u", not kept"
+                      : u"";
+        EXPECT_EQ(fake::LogLines(fp), c.warning ? std::vector<std::u16string>{warning} : std::vector<std::u16string>{})
+            << c.what;
     }
     // No dialog to tell: the fetch goes on without a flag.
     Download d;

@@ -328,6 +328,7 @@ FAULT_TYPES = {
     "http_500": bool, "http_status": int, "empty_envelope": bool,
     "malformed_envelope": bool, "malformed_inner": bool, "error_message": (bool, str),
     "slow": (int, float), "drop": bool, "huge": (bool, int), "first": int, "methods": list,
+    "truncate": int,
 }
 DEFAULT_FAULT_METHODS = ["QuickCheck"]
 
@@ -356,6 +357,9 @@ def validate_faults(faults, where):
     huge = faults.get("huge")
     if huge is not None and not isinstance(huge, bool) and not 0 <= huge <= MAX_HUGE_BYTES:
         raise CatalogueError("%s: huge must be at most %d bytes" % (where, MAX_HUGE_BYTES))
+    truncate = faults.get("truncate")
+    if truncate is not None and truncate < 0:
+        raise CatalogueError("%s: truncate must not be negative" % where)
     first = faults.get("first")
     if first is not None and first < 0:
         raise CatalogueError("%s: first must not be negative" % where)
@@ -897,8 +901,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self._send(404, "not found\n")
             return
         size = os.path.getsize(full)
+        # truncate: the full length is announced, fewer bytes arrive, the connection closes.
+        sent = min(size, faults["truncate"]) if faults.get("truncate") is not None else size
         self.state.record(dict(entry, status=200, file=os.path.relpath(full, self.state.files_dir),
-                               bytes=size))
+                               bytes=sent))
         self.send_response(200)
         self.send_header("Content-Type", _CONTENT_TYPES.get(
             os.path.splitext(full)[1].lower(), "application/octet-stream"))
@@ -907,13 +913,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if self.command != "HEAD":
             with open(full, "rb") as f:
-                while True:
-                    chunk = f.read(65536)
+                left = sent
+                while left:
+                    chunk = f.read(min(65536, left))
                     if not chunk:
                         break
                     self.wfile.write(chunk)
+                    left -= len(chunk)
         self.close_connection = True
-        LOG.info("GET %s: sent %s (%d bytes)", path, full, size)
+        LOG.info("GET %s: sent %s (%d of %d bytes)", path, full, sent, size)
 
     # -- control
 

@@ -1,5 +1,7 @@
 #include "ui/Banner.h"
 
+#include <climits>
+
 #include "log/Log.h"
 #include "platform/Platform.h"
 #include "system/Settings.h"
@@ -157,9 +159,20 @@ void FetchBanner(const ProgramInfo& info, int32_t* busyFlag, const BannerDownloa
     // A run killed mid-download must not leave a part that later runs take for the picture.
     const std::u16string partName = name + u".part";
     const std::u16string part = dir + partName;
-    if (download(BannerDownloadUrl(base, info), dir, partName, false)) {
-        const uint32_t moved = plat::Fs().RenameFile(part, cached);
-        if (moved != plat::kErrSuccess) LogWarning(u"Banner: cannot rename %s (%d)", part, moved);
+    const std::u16string url = BannerDownloadUrl(base, info);
+    if (download(url, dir, partName, false)) {
+        // An error page or a cut-off transfer that the platform reported as a
+        // download must not become the picture of every later run.
+        std::string bytes;
+        plat::Fs().ReadPrefix(part, kBannerMaxBytes + 1, bytes);
+        const BannerVerdict verdict = CheckBannerBytes(bytes, INT32_MAX).verdict;
+        if (verdict == BannerVerdict::TooLarge || verdict == BannerVerdict::NotABitmap ||
+            verdict == BannerVerdict::Incomplete) {
+            LogWarning(u"Banner: %s is %s, not kept", url, VerdictText(verdict));
+        } else {
+            const uint32_t moved = plat::Fs().RenameFile(part, cached);
+            if (moved != plat::kErrSuccess) LogWarning(u"Banner: cannot rename %s (%d)", part, moved);
+        }
     }
     if (plat::Fs().CanOpenForReading(part)) plat::Fs().RemoveFile(part);
     SetBannerBusy(busyFlag, 0);
