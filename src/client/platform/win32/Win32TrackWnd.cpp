@@ -58,10 +58,11 @@ bool CWizTrackWnd::SetBitmap(HWND parent, HBITMAP bitmap) {
     return true;
 }
 
-void CWizTrackWnd::SetSecondLine(const wchar_t* text) {
+void CWizTrackWnd::SetTexts(const wchar_t* title, const wchar_t* secondLine) {
     {
         std::lock_guard<std::recursive_mutex> guard(brut::TrackWndLock());
-        mSecondLine = text ? text : L"";
+        mTitle = title ? title : L"";
+        mSecondLine = secondLine ? secondLine : L"";
     }
     if (mHwnd) ::InvalidateRect(mHwnd, nullptr, TRUE);
 }

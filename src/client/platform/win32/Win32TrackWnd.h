@@ -18,8 +18,8 @@ public:
     bool Create(brut::HeaderLayout& layout, const wchar_t* secondLine, HWND parent, const wchar_t* title, HFONT font);
     // Stores `bitmap` in the layout, re-creates the band around it, repaints.
     bool SetBitmap(HWND parent, HBITMAP bitmap);
-    // Replaces the version line.
-    void SetSecondLine(const wchar_t* text);
+    // Replaces both lines.
+    void SetTexts(const wchar_t* title, const wchar_t* secondLine);
 
     HWND Hwnd() const { return mHwnd; }
 
