@@ -63,7 +63,12 @@ public:
     virtual void SetLastError(uint32_t code) = 0;
     // FormatMessageW of a system error (neutral language); empty when there is none.
     virtual std::u16string ErrorMessage(uint32_t code) = 0;
-    [[noreturn]] virtual void ExitProcess(int code) = 0;  // the runtime's normal exit
+    // Ends the process at once with `code`; safe from any thread while others still run. Nothing
+    // of this process runs afterwards: no static destructors, no atexit handlers, no library
+    // clean-up, so no thread can meet a destroyed object. Only what already left the process
+    // survives: log lines (written through, one write each), registry values, files written.
+    // The normal end (returning from the entry point) is not this: it runs static clean-up.
+    [[noreturn]] virtual void ExitProcess(int code) = 0;
 
     // Time
     virtual DateTime UtcNow() = 0;                          // GetSystemTime

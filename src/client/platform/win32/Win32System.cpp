@@ -81,7 +81,13 @@ uint32_t Win32System::LastError() { return ::GetLastError(); }
 void Win32System::SetLastError(uint32_t code) { ::SetLastError(code); }
 std::u16string Win32System::ErrorMessage(uint32_t code) { return FormatMessageText(code, nullptr); }
 
-void Win32System::ExitProcess(int code) { std::exit(code); }
+void Win32System::ExitProcess(int code) {
+    // Not the runtime's exit (it destroys statics other threads are using) nor ::ExitProcess
+    // (it runs the libraries' detach code after killing threads that may hold their locks):
+    // terminating runs no code of this process at all.
+    ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(code));
+    std::_Exit(code);  // not reached
+}
 
 DateTime Win32System::UtcNow() {
     SYSTEMTIME st{};
