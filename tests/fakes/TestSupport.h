@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "TestHooks.h"
 #include "fakes/FakePlatform.h"
 #include "log/Log.h"
+#include "product/ProgramInfo.h"
 #include "system/SystemFacts.h"
 
 namespace fake {
@@ -55,6 +57,11 @@ struct FreshMacAddress {
     FreshMacAddress() { brut::ResetMacAddressForTests(); }
     ~FreshMacAddress() { brut::ResetMacAddressForTests(); }
 };
+
+// A record the test owns and changes, handed on where a published record is taken.
+inline brut::ProgramInfoPtr Borrowed(const brut::ProgramInfo& info) {
+    return brut::ProgramInfoPtr(brut::ProgramInfoPtr(), &info);
+}
 
 // --- Machine data ----------------------------------------------------------------------------
 

@@ -156,7 +156,8 @@ TEST_F(ProgramInfoTest, PreviewChannelSetting) {
 TEST_F(ProgramInfoTest, EverythingGivenAsksNoSource) {
     ProgramInfo r = AllGiven();
     EXPECT_EQ(DiscoverProgramInfo(r), 1);
-    const ProgramInfo& p = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& p = *published;
     EXPECT_EQ(p.ProgramName, u"PhotoStudio");
     EXPECT_EQ(p.DisplayName, u"PhotoStudio Professional");
     EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition");
@@ -175,7 +176,8 @@ TEST_F(ProgramInfoTest, PreviewNamesFromTheCommandLineKeepOneSuffix) {
     r.ProgramName = u"Foo" + kSuffix;
     r.DisplayName = u"Foo" + kSuffix;
     EXPECT_EQ(DiscoverProgramInfo(r), 1);
-    const ProgramInfo& p = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& p = *published;
     EXPECT_EQ(p.ProgramName, u"Foo" + kSuffix);
     EXPECT_EQ(p.DisplayName, u"Foo" + kSuffix);
     EXPECT_EQ(p.EditionDisplayName, u"Foo" + kSuffix);
@@ -187,15 +189,16 @@ TEST_F(ProgramInfoTest, PreviewOnlyInTheDisplayNameIsNotDetected) {
     ProgramInfo r = AllGiven();
     r.DisplayName = u"Foo" + kSuffix;
     EXPECT_EQ(DiscoverProgramInfo(r), 1);
-    EXPECT_EQ(GetProgramInfo().ProgramName, u"PhotoStudio");
-    EXPECT_EQ(GetProgramInfo().DisplayName, u"Foo" + kSuffix);
+    EXPECT_EQ(GetProgramInfo()->ProgramName, u"PhotoStudio");
+    EXPECT_EQ(GetProgramInfo()->DisplayName, u"Foo" + kSuffix);
 }
 
 TEST_F(ProgramInfoTest, PreviewChannelSettingAppendsTheSuffix) {
     fp.registry.SetDword(Hive::LocalMachine, u"Software\\Brindle\\Brindle Uptide\\PhotoStudio", u"PreviewChannel", 1);
     ProgramInfo r = AllGiven();
     EXPECT_EQ(DiscoverProgramInfo(r), 1);
-    const ProgramInfo& p = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& p = *published;
     EXPECT_EQ(p.ProgramName, u"PhotoStudio" + kSuffix);
     EXPECT_EQ(p.DisplayName, u"PhotoStudio Professional" + kSuffix);
     EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition" + kSuffix);
@@ -208,9 +211,9 @@ TEST_F(ProgramInfoTest, StubStartAsksNoSource) {
     r.InstallLocation = kDir;
     fp.files.AddFile(kDir + u"VersionInfo.txt", "Other\n1\n1\nK\n");
     EXPECT_EQ(DiscoverProgramInfo(r), 1);
-    EXPECT_EQ(GetProgramInfo().InstallLocation, u"");
-    EXPECT_EQ(GetProgramInfo().ProgramName, u"PhotoStudio");
-    EXPECT_EQ(GetProgramInfo().IsStubExe, 1);
+    EXPECT_EQ(GetProgramInfo()->InstallLocation, u"");
+    EXPECT_EQ(GetProgramInfo()->ProgramName, u"PhotoStudio");
+    EXPECT_EQ(GetProgramInfo()->IsStubExe, 1);
     ExpectNoSourceAsked();
 }
 
@@ -239,7 +242,7 @@ TEST_F(ProgramInfoTest, InstallDateFromTheFileDate) {
         r.ProgramInstallDate.clear();
         r.InstallLocation = kDir.substr(0, kDir.size() - 1);  // the directory is joined with a backslash
         EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
-        EXPECT_EQ(GetProgramInfo().ProgramInstallDate, c.date) << c.what;
+        EXPECT_EQ(GetProgramInfo()->ProgramInstallDate, c.date) << c.what;
         if (c.log) {
             EXPECT_TRUE(LogTextHasLine(fp, c.log)) << c.what;
         }
@@ -249,17 +252,17 @@ TEST_F(ProgramInfoTest, InstallDateFromTheFileDate) {
 TEST_F(ProgramInfoTest, NothingGivenDropsTheRecordAndBuildsOnFirstUse) {
     ProgramInfo given = AllGiven();
     EXPECT_EQ(DiscoverProgramInfo(given), 1);
-    const ProgramInfo* before = &GetProgramInfo();
+    const ProgramInfoPtr before = GetProgramInfo();
 
     fp.versions.SetSimple(kSelf, {{u"ProductName", u"Stubbed"}, {u"ProductVersion", u"3.1"}, {u"Comments", u"1041"}});
     ProgramInfo empty;
     empty.ProgramVersionNumber = u"1.0";
     EXPECT_EQ(DiscoverProgramInfo(empty), 0);
-    EXPECT_EQ(before->ProgramName, u"PhotoStudio");  // an old reference stays valid
-    const ProgramInfo& built = GetProgramInfo();
-    EXPECT_EQ(built.ProgramName, u"Stubbed");
-    EXPECT_EQ(built.IsStubExe, 1);
-    EXPECT_EQ(built.ProgramLanguage, 1041);
+    EXPECT_EQ(before->ProgramName, u"PhotoStudio");  // a record once got stays as it was
+    const ProgramInfoPtr built = GetProgramInfo();
+    EXPECT_EQ(built->ProgramName, u"Stubbed");
+    EXPECT_EQ(built->IsStubExe, 1);
+    EXPECT_EQ(built->ProgramLanguage, 1041);
 }
 
 TEST_F(ProgramInfoTest, SourceChainOrder) {
@@ -295,7 +298,7 @@ TEST_F(ProgramInfoTest, SourceChainOrder) {
         r.ProgramName = u"PhotoStudio";
         r.InstallLocation = kDir;
         EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
-        EXPECT_EQ(GetProgramInfo().ProgramName, c.name) << c.what;
+        EXPECT_EQ(GetProgramInfo()->ProgramName, c.name) << c.what;
         for (const auto& e : c.errors) EXPECT_TRUE(LogTextHasLine(fp, e)) << c.what;
         EXPECT_FALSE(LogTextHasLine(fp, w)) << c.what;
         EXPECT_EQ(LogTextHasLine(fp, reg), !c.errors.empty()) << c.what;
@@ -312,7 +315,7 @@ TEST_F(ProgramInfoTest, AllSourcesFailingPublishesNothing) {
     EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
     EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed"));
     // The earlier record was dropped: the next reader builds one.
-    EXPECT_EQ(GetProgramInfo().ProgramName, u"Unknown");
+    EXPECT_EQ(GetProgramInfo()->ProgramName, u"Unknown");
 }
 
 TEST_F(ProgramInfoTest, OtherProductEdition) {
@@ -332,7 +335,8 @@ TEST_F(ProgramInfoTest, OtherProductEdition) {
         r.DisplayName = c.name;
         r.ProgramVersionNumber = c.version;
         EXPECT_EQ(DiscoverProgramInfo(r), c.result) << c.what;
-        const ProgramInfo& p = GetProgramInfo();
+        const ProgramInfoPtr published = GetProgramInfo();
+        const ProgramInfo& p = *published;
         EXPECT_EQ(p.ProgramName, c.published) << c.what;
         EXPECT_EQ(p.DisplayName, c.published) << c.what;
         if (c.key) {
@@ -366,8 +370,8 @@ TEST_F(ProgramInfoTest, OtherProductEditionValues) {
         r.ProgramName = r.DisplayName = u"Brindle Vaultly";
         r.ProgramVersionNumber = u"4.10.16";
         EXPECT_EQ(DiscoverProgramInfo(r), 1) << c.what;
-        EXPECT_EQ(GetProgramInfo().ProgramName, c.name) << c.what;
-        EXPECT_EQ(GetProgramInfo().DisplayName, c.name) << c.what;
+        EXPECT_EQ(GetProgramInfo()->ProgramName, c.name) << c.what;
+        EXPECT_EQ(GetProgramInfo()->DisplayName, c.name) << c.what;
     }
 }
 
@@ -385,14 +389,13 @@ TEST_F(ProgramInfoTest, LockHeldElsewhere) {
     EXPECT_EQ(DiscoverProgramInfo(r), 0);
     EXPECT_TRUE(r.EditionDisplayName.empty());
     // No record and no way to build one: an empty record, not a crash.
-    const ProgramInfo& none = GetProgramInfo();
-    EXPECT_TRUE(none.ProgramName.empty());
+    EXPECT_TRUE(GetProgramInfo()->ProgramName.empty());
     EXPECT_EQ(msi.enumCalls, 0);  // nothing was built
     release = true;
     holder.join();
 
     EXPECT_EQ(DiscoverProgramInfo(r), 1);
-    const ProgramInfo* published = &GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
     held = false;
     release = false;
     std::thread again([&] {
@@ -401,10 +404,59 @@ TEST_F(ProgramInfoTest, LockHeldElsewhere) {
         while (!release) std::this_thread::yield();
     });
     while (!held) std::this_thread::yield();
-    EXPECT_EQ(&GetProgramInfo(), published);  // the current record, without the lock
+    EXPECT_EQ(GetProgramInfo(), published);  // the published record, without the lock
     release = true;
     again.join();
     EXPECT_TRUE(LogTextHas(fp, u"ProgramInfoLock not taken within 50 ms"));
+}
+
+// An installer database that answers only once the test lets it: discovery stays in the middle of its chain.
+class HeldInstaller : public fake::FakeInstaller {
+public:
+    uint32_t EnumProducts(uint32_t index, std::u16string& code) override {
+        entered = true;
+        while (!released) std::this_thread::yield();
+        return fake::FakeInstaller::EnumProducts(index, code);
+    }
+    std::atomic<bool> entered{false}, released{false};
+};
+
+TEST(ProgramInfoPublication, WhatAReaderGotNeverChanges) {
+    HeldInstaller msi;
+    fake::FakeWmi wmi;
+    fake::FakePlatform fp{&msi, &wmi};
+    fake::FreshLog freshLog{fp};
+    fp.system.modulePath = kSelf;
+    ResetProgramInfoForTests();
+    SetProgramInfoLockWaitForTests(50);
+
+    // A reader that gives up waiting while the first use builds the record gets an empty one, not the half-built one.
+    ProgramInfoPtr built;
+    std::thread builder([&] { built = GetProgramInfo(); });
+    while (!msi.entered) std::this_thread::yield();
+    const ProgramInfoPtr early = GetProgramInfo();
+    const ProgramInfo seen = *early;
+    msi.released = true;
+    builder.join();
+    EXPECT_TRUE(seen.ProgramName.empty() && seen.InstallLocation.empty());
+    EXPECT_EQ(early->ProgramName, seen.ProgramName);
+    EXPECT_EQ(early->InstallLocation, seen.InstallLocation);
+    EXPECT_EQ(built->ProgramName, u"Unknown");
+    EXPECT_EQ(GetProgramInfo(), built);
+
+    // A later discovery publishes a new record; the one held stays as it was.
+    ProgramInfo r;
+    r.ProgramName = r.DisplayName = u"PhotoStudio";
+    r.ProgramVersionNumber = u"21.0";
+    r.InstallLocation = kDir;
+    r.ProgramLanguage = 1033;
+    EXPECT_EQ(DiscoverProgramInfo(r), 1);
+    EXPECT_EQ(built->ProgramName, u"Unknown");
+    EXPECT_EQ(built->InstallLocation, kSelfDir);
+    EXPECT_EQ(GetProgramInfo()->ProgramName, u"PhotoStudio");
+
+    ResetProgramInfoForTests();
+    SetProgramInfoLockWaitForTests(0);
 }
 
 // --- Building on first use ---------------------------------------------------------
@@ -413,20 +465,22 @@ TEST_F(ProgramInfoTest, FirstUseFromTheStubsVersionResource) {
     fp.versions.SetSimple(kSelf, {{u"ProductName", u"PhotoStudio Professional"},
                                   {u"ProductVersion", u"21.0"},
                                   {u"Comments", u"1031"}});
-    const ProgramInfo& p = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& p = *published;
     EXPECT_EQ(p.ProgramName, u"PhotoStudio Professional");
     EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition");
     EXPECT_EQ(p.ProgramVersionNumber, u"21.0");
     EXPECT_EQ(p.ProgramLanguage, 1031);
     EXPECT_EQ(p.IsStubExe, 1);
     EXPECT_TRUE(p.InstallLocation.empty());
-    EXPECT_EQ(&GetProgramInfo(), &p);  // built once
+    EXPECT_EQ(GetProgramInfo(), published);  // built once
 }
 
 TEST_F(ProgramInfoTest, FirstUseOfTheUpdaterItselfRunsTheChainFromItsDirectory) {
     fp.versions.SetSimple(kSelf, {{u"ProductName", u"Brindle Uptide"}, {u"ProductVersion", u"9.0.8"}});
     fp.files.AddFile(kSelfDir + u"VersionInfo.txt", "PhotoStudio\n21.0\n1033\n{K}\n");
-    const ProgramInfo& p = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& p = *published;
     EXPECT_EQ(p.ProgramName, u"PhotoStudio");
     EXPECT_EQ(p.ProductCode, u"{K}");
     EXPECT_EQ(p.InstallLocation, kSelfDir);
@@ -446,7 +500,8 @@ TEST_F(ProgramInfoTest, FirstUseFallbackName) {
         ResetMachine();
         fp.system.defaultLcid = c.lcid;
         if (!c.versionInfo.empty()) fp.files.AddFile(kSelfDir + u"VersionInfo.txt", c.versionInfo);
-        const ProgramInfo& p = GetProgramInfo();
+        const ProgramInfoPtr published = GetProgramInfo();
+        const ProgramInfo& p = *published;
         EXPECT_EQ(p.ProgramName, c.name) << c.what;
         EXPECT_EQ(p.DisplayName, c.name) << c.what;
         EXPECT_EQ(p.EditionDisplayName, c.name) << c.what;
@@ -457,7 +512,8 @@ TEST_F(ProgramInfoTest, FirstUseFallbackName) {
 
 TEST_F(ProgramInfoTest, FirstUseWithoutModulePath) {
     fp.system.modulePath.clear();
-    const ProgramInfo& p = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& p = *published;
     EXPECT_EQ(p.ProgramName, u"Unknown");
     EXPECT_TRUE(p.InstallLocation.empty());
     EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] GetModulDirectory failed:  (0)"));
@@ -476,7 +532,8 @@ TEST_F(ProgramInfoTest, FirstUsePreviewFromTheVersionResource) {
         if (c.previewSetting)
             fp.registry.SetDword(Hive::LocalMachine, u"Software\\Brindle\\Brindle Uptide\\Foo", u"PreviewChannel", 1);
         fp.versions.SetSimple(kSelf, {{u"ProductName", c.productName}, {u"ProductVersion", u"1"}, {u"Comments", u"0"}});
-        const ProgramInfo& p = GetProgramInfo();
+        const ProgramInfoPtr published = GetProgramInfo();
+        const ProgramInfo& p = *published;
         EXPECT_EQ(p.ProgramName, c.name) << ToUtf8(c.productName);
         EXPECT_EQ(p.DisplayName, c.name) << ToUtf8(c.productName);
         EXPECT_EQ(p.EditionDisplayName, c.name) << ToUtf8(c.productName);

@@ -46,7 +46,7 @@ protected:
     void SetUp() override {
         info.ProgramName = u"PhotoStudio";
         info.ProgramVersionNumber = u"21.0";
-        check.SetProgramInfo(&info);
+        check.SetProgramInfo(fake::Borrowed(info));
         check.mCmdLineInfo = &cmd;
         cmd.mIsQuickCheck = 1;
     }
@@ -72,7 +72,7 @@ protected:
     }
     void Restart() {
         check = QuickCheck();
-        check.SetProgramInfo(&info);
+        check.SetProgramInfo(fake::Borrowed(info));
         check.mCmdLineInfo = &cmd;
         net.requests.clear();
         net.script.clear();

@@ -64,7 +64,8 @@ bool BRUptide::InitInstance() {
     record.EditionDisplayName.clear();
     DiscoverProgramInfo(record);
 
-    const ProgramInfo& info = GetProgramInfo();
+    const ProgramInfoPtr published = GetProgramInfo();
+    const ProgramInfo& info = *published;
     SetupLog(info.ProgramName);
     LogInfo(u"%s(%s) Uptide v%s started", info.ProgramName, info.DisplayName, kClientVersion);
     LogInfo(u"ProgramName: %s", info.ProgramName);

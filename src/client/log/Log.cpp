@@ -1,5 +1,6 @@
 #include "log/Log.h"
 
+#include "TestHooks.h"
 #include "system/SystemFacts.h"
 #include "platform/Platform.h"
 

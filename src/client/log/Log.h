@@ -74,9 +74,6 @@ const char16_t* LevelTag(int32_t level);
 
 CLog& GetLog();
 void SetupLog(const std::u16string& name);
-// Forgets that the log was set up and closes its file. Tests call it while
-// their fake platform is installed, since each fake has its own files.
-void ResetLogForTests();
 
 // Counts the arguments a shortcut format takes: every "%" counts one and the
 // character after it is skipped.

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <memory>
 
+#include "TestHooks.h"
 #include "log/Log.h"
 #include "product/Sources.h"
 #include "system/Settings.h"
@@ -18,30 +19,16 @@ const char16_t* const kPreviewSuffix = u" [Preview Channel]";
 
 namespace {
 
-// Readers keep references to the shared record without holding the lock, so a
-// record that discovery drops is retired rather than freed.
-struct SharedRecord {
-    std::unique_ptr<ProgramInfo> current;
-    std::vector<std::unique_ptr<ProgramInfo>> retired;
-    // `current` for readers that could not take the lock.
-    std::atomic<const ProgramInfo*> visible{nullptr};
-
-    ProgramInfo& Create() {
-        Drop();
-        current = std::make_unique<ProgramInfo>();
-        visible = current.get();
-        return *current;
-    }
-    void Drop() {
-        visible = nullptr;
-        if (current) retired.push_back(std::move(current));
-    }
-};
-
-SharedRecord& Shared() {
-    static SharedRecord shared;
-    return shared;
+// The published record. Never destroyed, so that a thread still reading while
+// the process ends meets no destroyed pointer; loaded and stored atomically.
+ProgramInfoPtr& Published() {
+    static ProgramInfoPtr* const published = new ProgramInfoPtr();
+    return *published;
 }
+
+ProgramInfoPtr LoadPublished() { return std::atomic_load(&Published()); }
+void Publish(ProgramInfoPtr record) { std::atomic_store(&Published(), std::move(record)); }
+void PublishCopy(const ProgramInfo& record) { Publish(std::make_shared<const ProgramInfo>(record)); }
 
 std::atomic<uint32_t> gLockWaitMs{kProgramInfoLockWaitMs};
 
@@ -151,9 +138,8 @@ bool AppendOtherProductEdition(ProgramInfo& record) {
     return true;
 }
 
-void BuildOnFirstUse(SharedRecord& shared) {
-    ProgramInfo& info = shared.Create();
-    info.InstallLocation.clear();
+ProgramInfoPtr BuildOnFirstUse() {
+    ProgramInfo info;
     if (!ReadFromVersionResource(info)) {
         std::u16string dir;
         if (GetModuleDirectory(dir)) {
@@ -173,6 +159,9 @@ void BuildOnFirstUse(SharedRecord& shared) {
         RemovePreviewSuffix(info);
     }
     FinishNames(info, preview);
+    auto built = std::make_shared<const ProgramInfo>(std::move(info));
+    Publish(built);
+    return built;
 }
 
 bool IsWordCharacter(char16_t c) {
@@ -187,26 +176,26 @@ bool IsWordCharacter(char16_t c) {
 }  // namespace
 
 std::recursive_timed_mutex& ProgramInfoLock() {
-    static std::recursive_timed_mutex lock;
-    return lock;
+    static std::recursive_timed_mutex* const lock = new std::recursive_timed_mutex();
+    return *lock;
 }
 
 void SetProgramInfoLockWaitForTests(uint32_t milliseconds) {
     gLockWaitMs = milliseconds ? milliseconds : kProgramInfoLockWaitMs;
 }
 
-const ProgramInfo& GetProgramInfo() {
-    // Callers expect a record even when the lock stays taken.
-    static const ProgramInfo kEmpty;
-    SharedRecord& shared = Shared();
+ProgramInfoPtr GetProgramInfo() {
+    // A published record is finished and never changes: no need to wait.
+    if (ProgramInfoPtr current = LoadPublished()) return current;
     TimedLock lock;
     if (!lock.Owned()) {
         LogError(u"GetProgramInfo: ProgramInfoLock not taken within %u ms", gLockWaitMs.load());
-        const ProgramInfo* current = shared.visible.load();
-        return current ? *current : kEmpty;
+        // Published meanwhile, or nothing finished yet: callers still expect a record.
+        if (ProgramInfoPtr current = LoadPublished()) return current;
+        return std::make_shared<const ProgramInfo>();
     }
-    if (!shared.current) BuildOnFirstUse(shared);
-    return *shared.current;
+    if (ProgramInfoPtr current = LoadPublished()) return current;  // built while this thread waited
+    return BuildOnFirstUse();
 }
 
 int DiscoverProgramInfo(ProgramInfo& record) {
@@ -215,7 +204,6 @@ int DiscoverProgramInfo(ProgramInfo& record) {
         LogError(u"DiscoverProgramInfo: ProgramInfoLock not taken within %u ms", gLockWaitMs.load());
         return 0;
     }
-    SharedRecord& shared = Shared();
 
     bool preview = false;
     if (HasPreviewSuffix(record.ProgramName)) {
@@ -226,7 +214,7 @@ int DiscoverProgramInfo(ProgramInfo& record) {
     if (record.IsStubExe) {
         record.InstallLocation.clear();
     } else if (record.DisplayName.empty() && record.ProgramName.empty() && record.InstallLocation.empty()) {
-        shared.Drop();
+        Publish(nullptr);
         return 0;
     } else if (!record.DisplayName.empty() && !record.ProgramName.empty() && !record.ProgramVersionNumber.empty() &&
                !record.InstallLocation.empty() && record.ProgramLanguage != 0) {
@@ -238,20 +226,23 @@ int DiscoverProgramInfo(ProgramInfo& record) {
             record.ProgramInstallDate = date;
         }
     } else if (!RunSourceChain(record)) {
-        shared.Drop();
+        Publish(nullptr);
         return 0;
     }
 
-    if (!shared.current) shared.Create();
-    if (!AppendOtherProductEdition(record)) return 0;
+    if (!AppendOtherProductEdition(record)) {
+        // The record is not published; an empty one stands in unless one was there already.
+        if (!LoadPublished()) PublishCopy(ProgramInfo());
+        return 0;
+    }
     FinishNames(record, preview);
-    *shared.current = record;
+    PublishCopy(record);
     return 1;
 }
 
 void ResetProgramInfoForTests() {
     std::lock_guard<std::recursive_timed_mutex> lock(ProgramInfoLock());
-    Shared().Drop();
+    Publish(nullptr);
 }
 
 bool HasPreviewSuffix(const std::u16string& name) { return EndsWith(name, kPreviewSuffix); }

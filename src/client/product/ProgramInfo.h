@@ -1,6 +1,7 @@
 #pragma once
 // The product being updated: one shared, published record per process.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,19 +25,19 @@ struct ProgramInfo {
 extern const char16_t* const kPreviewSuffix;  // u" [Preview Channel]"
 constexpr uint32_t kProgramInfoLockWaitMs = 30000;
 
-// Guards creating, filling and replacing the shared record; recursive.
+// A published record never changes; whoever holds one keeps it alive, also
+// after discovery has published another or dropped it.
+using ProgramInfoPtr = std::shared_ptr<const ProgramInfo>;
+
+// Guards building and publishing the shared record; recursive. Never destroyed.
 std::recursive_timed_mutex& ProgramInfoLock();
 
-// The shared record; built by discovery on first use. When the lock cannot be
-// taken in time and no record exists, an empty record that lives as long as
-// the process.
-const ProgramInfo& GetProgramInfo();
-// Completes `record` from the machine and publishes it: 1 published, 0 not.
+// The shared record, never null; built by discovery on first use. When nothing
+// is published and the lock cannot be taken in time, an empty record that is
+// not published.
+ProgramInfoPtr GetProgramInfo();
+// Completes `record` from the machine and publishes a copy of it: 1 published, 0 not.
 int DiscoverProgramInfo(ProgramInfo& record);
-// Drops the shared record (tests only).
-void ResetProgramInfoForTests();
-// Shortens every wait for ProgramInfoLock (tests only; 0 restores the default).
-void SetProgramInfoLockWaitForTests(uint32_t milliseconds);
 
 std::u16string EscapeAmpersands(const std::u16string& text);
 std::u16string MakeEditionName(const std::u16string& displayName);

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "TestHooks.h"
 #include "log/Log.h"
 #include "system/Settings.h"
 #include "util/Text.h"

@@ -27,7 +27,4 @@ std::u16string MakePlainName(const std::u16string& value);
 // Creates a directory (with parents on request): 1 when it exists afterwards.
 int CreateDirectoryPath(const std::u16string& path, bool withParents);
 
-// Forgets the remembered adapter address (tests only).
-void ResetMacAddressForTests();
-
 }  // namespace brut

@@ -109,7 +109,8 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
 }
 
 bool QuickCheck::IntervalGate() {
-    const ProgramInfo& info = Program();
+    const ProgramInfoPtr program = Program();
+    const ProgramInfo& info = *program;
     if (info.IsStubExe == 1) return true;
     const int64_t now = plat::Sys().UnixNow();
     const int32_t interval = mCmdLineInfo ? mCmdLineInfo->mUpdateIntervalInHours : 0;
@@ -200,7 +201,7 @@ int32_t QuickCheck::Decide() {
         return kResultNewWorker;
     }
     std::u16string version;
-    if (GetWorkerVersion(Program(), version)) {
+    if (GetWorkerVersion(*Program(), version)) {
         LogInfo(u"Use old UptideWorker.");
         return kResultCachedWorker;
     }
@@ -221,7 +222,8 @@ void QuickCheck::StoreResultText(int32_t code) {
         case kResultUpgradeOnly: textId = TXT_UP_TO_DATE; break;
         default: return;
     }
-    const ProgramInfo& info = Program();
+    const ProgramInfoPtr program = Program();
+    const ProgramInfo& info = *program;
     std::u16string text = GetLocalizedText(info.ProgramLanguage, textId);
     if (code == kResultServerError && mCmdLineInfo)
         text = ReplaceProductName(info.ProgramLanguage, text, mCmdLineInfo->mWindowCaption);
@@ -231,7 +233,8 @@ void QuickCheck::StoreResultText(int32_t code) {
 ResultPair QuickCheck::CheckForUpdate() {
     if (!IntervalGate()) return ResultPair{kResultNotDue, 0};
 
-    const ProgramInfo& info = Program();
+    const ProgramInfoPtr program = Program();
+    const ProgramInfo& info = *program;
     const bool isQuickCheck = mCmdLineInfo && mCmdLineInfo->mIsQuickCheck;
     int buildError = 0;
     std::unique_ptr<TiXmlDocument> request = BuildQuickCheckXml(&buildError, info, isQuickCheck);

@@ -37,8 +37,8 @@ public:
     void StoreResultText(int32_t code);
 
     // The product record the check describes: the shared one unless set.
-    const ProgramInfo& Program() const { return mProgramInfo ? *mProgramInfo : GetProgramInfo(); }
-    void SetProgramInfo(const ProgramInfo* info) { mProgramInfo = info; }
+    ProgramInfoPtr Program() const { return mProgramInfo ? mProgramInfo : GetProgramInfo(); }
+    void SetProgramInfo(ProgramInfoPtr info) { mProgramInfo = std::move(info); }
 
     // True when the service answered only over the http retry, without SSL: the
     // download addresses of such a reply must not be trusted.
@@ -48,7 +48,7 @@ public:
     std::u16string mAdViewerUrl;  // AdViewerUrl
 
 private:
-    const ProgramInfo* mProgramInfo = nullptr;
+    ProgramInfoPtr mProgramInfo;
     bool mIsAnsweredOverHttpRetry = false;
 };
 
