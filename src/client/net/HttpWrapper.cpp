@@ -128,9 +128,14 @@ uint32_t CHttpWrapper::PostUrl(const std::u16string& url, std::u16string& output
     }
 
     uint32_t status = 0;
-    // 0 is no HTTP status; taken as one it would read as success.
-    if (!request->QueryStatusCode(status) || status == 0) {
+    if (!request->QueryStatusCode(status)) {
         LogError(u"Can´t read status code.");
+        return kPostNoStatus;
+    }
+    // Results share their range with the statuses: a "status" such as 0, 1 or
+    // 12029 would read as success, a refused step or a WinINet failure.
+    if (status < kFirstHttpStatus || status > kLastHttpStatus) {
+        LogError(u"Can´t read status code: %u is no HTTP status.", status);
         return kPostNoStatus;
     }
     if (status != 200) return status;

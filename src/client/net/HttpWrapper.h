@@ -15,6 +15,9 @@ constexpr uint32_t kPostNotSent = 1;        // no connection, no request, or not
 constexpr uint32_t kPostNoStatus = 2;       // the status code could not be read
 constexpr uint32_t kPostBodyTooLarge = 3;   // the body exceeded kMaxReplyBytes
 constexpr std::size_t kMaxReplyBytes = 1024u * 1024u;  // real replies are a few hundred bytes
+// The statuses HTTP defines; anything else reads as kPostNoStatus.
+constexpr uint32_t kFirstHttpStatus = 100;
+constexpr uint32_t kLastHttpStatus = 599;
 
 class CHttpWrapper {
 public:
@@ -26,7 +29,7 @@ public:
     CHttpWrapper& operator=(const CHttpWrapper&) = delete;
 
     int AddPostArgument(const std::u16string& name, const std::u16string& value);
-    // 0 with the body in `output`; 1, 2, 3, an HTTP status or a WinINet code otherwise.
+    // 0 with the body in `output`; 1, 2, 3, an HTTP status (100-599) or a WinINet code otherwise.
     uint32_t PostUrl(const std::u16string& url, std::u16string& output);
 
     const std::u16string& FormBody() const { return mFormBody; }
