@@ -92,21 +92,28 @@ TEST(ProgramInfoRules, MakeEditionName) {
         {u"X Admin", u"X Admin Edition"},
         {u"X Express", u"X Express Edition"},
         {u"X professional", u"X professional"},
-        // Text after the word: "Edition" goes right after it, never glued to what follows.
+        // Nothing or one character after the word: appended, whatever that character is.
+        {u"X Tech2", u"X Tech2 Edition"},
+        {u"X Professional!", u"X Professional! Edition"},
+        {u"X Professional ", u"X Professional  Edition"},
+        {u"X Professional\u7248", u"X Professional\u7248 Edition"},
+        {u"HiTech", u"HiTech Edition"},
+        // Two or more: "Edition" goes right after the word, never glued to what follows.
+        {u"X Tech 2", u"X Tech Edition 2"},
         {u"X Professional 2024", u"X Professional Edition 2024"},
-        {u"X Professional!", u"X Professional Edition!"},
         {u"X (Professional) 2", u"X (Professional Edition) 2"},
-        {u"X Professional ", u"X Professional Edition "},
         {u"X Professional Edition 2024", u"X Professional Edition 2024"},
         {u"X Professional Edition", u"X Professional Edition"},
         {u"X Professional  Edition", u"X Professional  Edition"},
         // Part of a longer word is no edition word; the search goes on.
+        {u"X Tech22", u"X Tech22"},
         {u"X Technology", u"X Technology"},
         {u"HiTech Suite", u"HiTech Suite"},
         {u"SuperAdmin Tool 3", u"SuperAdmin Tool 3"},
         {u"X Technology Admin", u"X Technology Admin Edition"},
+        {u"X Technology Tech", u"X Technology Tech Edition"},
         {u"X Servers Tech 3", u"X Servers Tech Edition 3"},
-        {u"X Professional\u7248", u"X Professional\u7248"},
+        {u"X Professional\u7248\u672C", u"X Professional\u7248\u672C"},
         {u"X Professional\u2013Suite", u"X Professional Edition\u2013Suite"},
         // "Media" only when it ends the text.
         {u"X Media Center", u"X Media Center"},

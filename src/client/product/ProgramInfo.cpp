@@ -268,8 +268,10 @@ std::u16string MakeEditionName(const std::u16string& displayName) {
         for (std::size_t pos = displayName.find(word); pos != std::u16string::npos;
              pos = displayName.find(word, pos + 1)) {
             const std::size_t end = pos + word.size();
-            if (end == displayName.size()) return displayName + u" " + edition;
-            // Inside a longer word ("Technology", "HiTech Suite") it is no edition word.
+            // Nothing or a single character after the word: "Edition" is appended.
+            if (end + 1 >= displayName.size()) return displayName + u" " + edition;
+            // Otherwise it goes right after the word, so it must be a whole word:
+            // inside a longer one ("Technology", "HiTech Suite") it is no edition word.
             if (IsWordCharacter(displayName[end]) || (pos > 0 && IsWordCharacter(displayName[pos - 1]))) continue;
             std::size_t next = end;
             while (next < displayName.size() && IsBlank(displayName[next])) ++next;
