@@ -22,7 +22,11 @@ struct FakePlatform {
     FakePlatform(plat::Installer* installerFake, plat::Wmi* wmiFake) : installer(installerFake), wmi(wmiFake) {
         InstallAll();
     }
-    ~FakePlatform() { plat::Install(plat::Platform{}); }
+    // Threads still running use the fakes: they end before the platform goes.
+    ~FakePlatform() {
+        system.JoinThreads();
+        plat::Install(plat::Platform{});
+    }
     // Re-installs after the optional members were set.
     void InstallAll() {
         plat::Platform p;

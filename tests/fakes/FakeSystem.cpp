@@ -145,6 +145,7 @@ std::u16string FakeSystem::FromAnsi(const std::string& bytes) { return brut::Fro
 
 int FakeSystem::ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
     boxes.push_back({text, caption, flags});
+    if (onBox) onBox(boxes.back());
     return boxAnswer;
 }
 
@@ -174,14 +175,74 @@ uint32_t FakeSystem::GetAdaptersAddresses(uint32_t& bufferSize, std::vector<plat
 
 plat::ThreadHandle FakeSystem::StartThread(plat::ThreadRoutine routine, void* arg) {
     if (threadStartFails) return 0;
-    ++threadsStarted;
-    routine(arg);
-    return 1000 + threadsStarted;
+    const plat::ThreadHandle handle = 1000 + ++threadsStarted;
+    if (!realThreads) {
+        routine(arg);
+        return handle;
+    }
+    auto started = std::make_unique<RealThread>();
+    RealThread* t = started.get();
+    {
+        std::lock_guard<std::mutex> guard(mThreadsLock);
+        mThreads[handle] = std::move(started);
+    }
+    t->thread = std::thread([this, t, routine, arg] {
+        try {
+            routine(arg);
+        } catch (const ProcessExit& exit) {
+            std::lock_guard<std::mutex> guard(mThreadsLock);
+            mProcessExits.push_back(exit.code);
+        }
+        std::lock_guard<std::mutex> guard(t->lock);
+        t->done = true;
+        t->ended.notify_all();
+    });
+    return handle;
 }
 
 uint32_t FakeSystem::WaitThread(plat::ThreadHandle thread, uint32_t milliseconds) {
     if (waitHandler) return waitHandler(thread, milliseconds);
-    return thread > 0 ? plat::kWaitObject0 : plat::kWaitFailed;
+    if (thread <= 0) return plat::kWaitFailed;
+    RealThread* t = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(mThreadsLock);
+        auto it = mThreads.find(thread);
+        if (it != mThreads.end()) t = it->second.get();
+    }
+    if (!t) return plat::kWaitObject0;  // ran inside StartThread
+    std::unique_lock<std::mutex> guard(t->lock);
+    auto done = [t] { return t->done; };
+    if (milliseconds == 0xFFFFFFFF)
+        t->ended.wait(guard, done);
+    else
+        t->ended.wait_for(guard, std::chrono::milliseconds(milliseconds), done);
+    return t->done ? plat::kWaitObject0 : plat::kWaitTimeout;
+}
+
+void FakeSystem::CloseThread(plat::ThreadHandle thread) {
+    if (thread == 0 || thread == -1) return;  // no thread, as the platform treats them
+    std::lock_guard<std::mutex> guard(mThreadsLock);
+    closedThreads.push_back(thread);
+}
+
+void FakeSystem::Sleep(uint32_t milliseconds) {
+    slept += milliseconds;
+    if (realThreads) std::this_thread::yield();
+}
+
+void FakeSystem::JoinThreads() {
+    std::map<plat::ThreadHandle, std::unique_ptr<RealThread>> threads;
+    {
+        std::lock_guard<std::mutex> guard(mThreadsLock);
+        threads.swap(mThreads);
+    }
+    for (auto& t : threads)
+        if (t.second->thread.joinable()) t.second->thread.join();
+}
+
+std::vector<int> FakeSystem::ProcessExits() {
+    std::lock_guard<std::mutex> guard(mThreadsLock);
+    return mProcessExits;
 }
 
 bool FakeVersionBlock::QueryString(const std::u16string& key, std::u16string& value) {

@@ -1,10 +1,14 @@
 #pragma once
 // In-memory files, system facts and version resources.
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -54,6 +58,11 @@ private:
 
 class FakeSystem : public plat::System {
 public:
+    FakeSystem() = default;
+    FakeSystem(const FakeSystem&) = delete;
+    FakeSystem& operator=(const FakeSystem&) = delete;
+    ~FakeSystem() override { JoinThreads(); }
+
     std::u16string TempPath() override { return tempPath; }
     std::u16string ModulePath() override { return modulePath; }
     std::u16string CommandLine() override { return commandLine; }
@@ -78,15 +87,21 @@ public:
     uint32_t WaitThread(plat::ThreadHandle thread, uint32_t milliseconds) override;
     // Answers WaitThread when set (e.g. for a thread that is still running).
     std::function<uint32_t(plat::ThreadHandle thread, uint32_t milliseconds)> waitHandler;
-    void CloseThread(plat::ThreadHandle) override {}
-    void Sleep(uint32_t milliseconds) override { slept += milliseconds; }
+    void CloseThread(plat::ThreadHandle thread) override;
+    void Sleep(uint32_t milliseconds) override;
+
+    // Waits for every thread started in real-thread mode (the fake platform does
+    // this before it is uninstalled).
+    void JoinThreads();
+    // Process ends requested on real threads, in order.
+    std::vector<int> ProcessExits();
 
     std::u16string tempPath = u"C:\\Temp\\";
     std::u16string modulePath = u"C:\\Program Files\\Brindle\\BRUptide.exe";
     std::u16string commandLine = u"\"C:\\Program Files\\Brindle\\BRUptide.exe\"";
     uint32_t processId = 4242;
     uint32_t threadId = 0xa2c;
-    uint32_t lastError = 0;
+    std::atomic<uint32_t> lastError{0};  // one for all threads
     std::map<uint32_t, std::u16string> errorMessages;  // FormatMessage texts (with CR LF as the system has them)
     plat::DateTime utcNow{2026, 12, 7, 11, 58, 5, 123};
     int localOffsetMinutes = 60;  // local = UTC + this
@@ -96,6 +111,7 @@ public:
     struct Box { std::u16string text, caption; uint32_t flags; };
     std::vector<Box> boxes;
     int boxAnswer = plat::kIdOk;
+    std::function<void(const Box&)> onBox;  // called as each box is shown
     uint32_t rtlStatus = 0;
     plat::OsVersionRecord osVersion = [] { plat::OsVersionRecord r; r.size = 284; r.majorVersion = 10; r.productType = 1; return r; }();
     bool wow64CallOk = true;
@@ -104,10 +120,25 @@ public:
     std::vector<plat::Adapter> adapters;
     std::vector<uint32_t> adapterAnswers;
     int adapterCalls = 0;
-    // Threads run synchronously when started (deterministic tests).
+    // Threads run inside StartThread (deterministic tests) unless `realThreads`
+    // is set: then each runs on a thread of its own, WaitThread waits for it, and
+    // a ProcessExit thrown there ends only that thread (see ProcessExits).
+    bool realThreads = false;
     bool threadStartFails = false;
-    int threadsStarted = 0;
-    uint32_t slept = 0;
+    std::atomic<int> threadsStarted{0};
+    std::vector<plat::ThreadHandle> closedThreads;
+    std::atomic<uint32_t> slept{0};
+
+private:
+    struct RealThread {
+        std::thread thread;
+        std::mutex lock;
+        std::condition_variable ended;
+        bool done = false;
+    };
+    std::mutex mThreadsLock;
+    std::map<plat::ThreadHandle, std::unique_ptr<RealThread>> mThreads;
+    std::vector<int> mProcessExits;
 };
 
 // Thrown by FakeSystem::ExitProcess so tests can observe a process exit.

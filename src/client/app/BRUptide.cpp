@@ -88,6 +88,8 @@ bool BRUptide::InitInstance() {
     }
 
     mExitCode = gDialogRunner ? gDialogRunner->RunModal(cmdLine, checker, bannerThread) : RunWithoutDialog(checker);
+    // The dialog kept the handle while it ran; the thread itself is never waited for.
+    plat::Sys().CloseThread(bannerThread);
     LogInfo(u"ExitCode %d", mExitCode);
     return false;
 }
