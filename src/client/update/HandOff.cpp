@@ -45,7 +45,7 @@ void AddNumber(std::u16string& out, const char16_t* name, int32_t value) {
 }  // namespace
 
 std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine) {
-    return BuildWorkerCommandLine(cmdLine, GetProgramInfo());
+    return BuildWorkerCommandLine(cmdLine, *GetProgramInfo());
 }
 
 std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine, const ProgramInfo& info) {

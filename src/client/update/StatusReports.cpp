@@ -56,10 +56,10 @@ uint32_t ReportThread(void* arg);
 template <>
 uint32_t ReportThread<UpdateStatusRecord>(void* arg) {
     std::unique_ptr<UpdateStatusRecord> record(static_cast<UpdateStatusRecord*>(arg));
-    const ProgramInfo& info = GetProgramInfo();
+    const ProgramInfoPtr info = GetProgramInfo();
     TiXmlDocument document;
-    CreateUpdateStatusXml(document, *record, info);
-    CallWebService(info, document, u"/ReportUpdateStatus", u"UpdateStatusXML");
+    CreateUpdateStatusXml(document, *record, *info);
+    CallWebService(*info, document, u"/ReportUpdateStatus", u"UpdateStatusXML");
     return 0;
 }
 
@@ -68,7 +68,7 @@ uint32_t ReportThread<UpgradeOfferStatusRecord>(void* arg) {
     std::unique_ptr<UpgradeOfferStatusRecord> record(static_cast<UpgradeOfferStatusRecord*>(arg));
     TiXmlDocument document;
     CreateUpdateStatusXml(document, *record);
-    CallWebService(GetProgramInfo(), document, u"/ReportUpgradeOfferStatus", u"UpgradeOfferStatusXML");
+    CallWebService(*GetProgramInfo(), document, u"/ReportUpgradeOfferStatus", u"UpgradeOfferStatusXML");
     return 0;
 }
 
