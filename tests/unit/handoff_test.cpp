@@ -228,7 +228,7 @@ public:
     void SetUp() override {
         info.ProgramName = u"PhotoStudio";
         info.ProgramVersionNumber = u"21.0";
-        check.SetProgramInfo(&info);
+        check.SetProgramInfo(fake::Borrowed(info));
         check.mCmdLineInfo = &cmd;
         check.mHandOffWindow = &window;
         check.mWorkerUrl = u"https://dl.example/w.exe";

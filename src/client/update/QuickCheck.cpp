@@ -68,7 +68,8 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
     const ResultPair returned{kResultHandOffReturned, 0};
     if (!mCmdLineInfo) return returned;
     CmdLineInfo& cmdLine = *mCmdLineInfo;
-    const ProgramInfo& info = Program();
+    const ProgramInfoPtr program = Program();
+    const ProgramInfo& info = *program;
 
     std::u16string directory;
     if (!GetWorkingDirectory(info, directory, true)) {
