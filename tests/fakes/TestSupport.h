@@ -10,6 +10,7 @@
 #include "fakes/FakePlatform.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"
+#include "system/Directories.h"
 #include "system/SystemFacts.h"
 
 namespace fake {

@@ -44,18 +44,6 @@ protected:
         EXPECT_TRUE(seen) << "no " << (create ? "create" : "open") << " of " << ToUtf8(path);
     }
 
-    // Reads through an opened key as other subsystems do.
-    bool ReadText(const std::u16string& name, std::u16string& text) {
-        plat::ScopedKey key(platform.registry);
-        EXPECT_EQ(platform.registry.OpenKey(Hive::CurrentUser, kSettings, kRead64, key.Handle()), 0u);
-        return ReadRegistryText(key.Get(), name, text);
-    }
-    bool ReadDword(const std::u16string& name, uint32_t& value) {
-        plat::ScopedKey key(platform.registry);
-        EXPECT_EQ(platform.registry.OpenKey(Hive::CurrentUser, kSettings, kRead64, key.Handle()), 0u);
-        return ReadRegistryDword(key.Get(), name, value);
-    }
-
     fake::FakePlatform platform;
     ProgramInfo info;
 };
@@ -74,88 +62,6 @@ TEST_F(SettingsTest, KeyPaths) {
     EXPECT_EQ(VersionKey(unnamed), kSettings + u"\\3.1");
     info.ProgramVersionNumber.clear();
     EXPECT_EQ(VersionKey(info), kProduct);
-}
-
-TEST_F(SettingsTest, ReadRegistryTextDecodesOnlyStringValues) {
-    struct Case { const char* what; uint32_t type; std::vector<uint8_t> data; bool ok; std::u16string want; };
-    std::vector<uint8_t> odd = Utf16Bytes(u"abc");
-    odd.push_back('d');
-    std::vector<uint8_t> twoZeros = Utf16Bytes(u"ab");
-    twoZeros.insert(twoZeros.end(), {0, 0, 0, 0});
-    const Case cases[] = {
-        {"without zero", plat::kRegSz, Utf16Bytes(u"https://x/"), true, u"https://x/"},
-        {"with zero", plat::kRegSz, Utf16Bytes(std::u16string(u"https://x/") + u'\0'), true, u"https://x/"},
-        {"several zeros", plat::kRegSz, twoZeros, true, u"ab"},
-        {"odd byte count", plat::kRegSz, odd, true, u"abc"},
-        {"single byte", plat::kRegSz, {'a'}, true, u""},
-        {"empty", plat::kRegSz, {}, true, u""},
-        {"non-ASCII", plat::kRegSz, Utf16Bytes(u"Lösche 自動"), true, u"Lösche 自動"},
-        {"expand string", plat::kRegExpandSz, Utf16Bytes(u"x"), false, u""},
-        {"multi string", plat::kRegMultiSz, Utf16Bytes(std::u16string(u"x\0\0", 3)), false, u""},
-        {"dword", plat::kRegDword, {1, 0, 0, 0}, false, u""},
-        {"binary", plat::kRegBinary, Utf16Bytes(u"x"), false, u""},
-    };
-    for (const auto& c : cases) {
-        platform.registry.SetRaw(Hive::CurrentUser, kSettings, u"V", c.type, c.data);
-        std::u16string text = u"stale";
-        EXPECT_EQ(ReadText(u"V", text), c.ok) << c.what;
-        EXPECT_EQ(text, c.want) << c.what;
-    }
-    std::u16string text = u"stale";
-    EXPECT_FALSE(ReadText(u"Missing", text));
-    EXPECT_TRUE(text.empty());
-    EXPECT_FALSE(ReadRegistryText(0, u"V", text));
-}
-
-TEST_F(SettingsTest, ReadRegistryTextTakesLargeValuesWhole) {
-    const std::u16string big(512 * 1024, u'x');
-    platform.registry.SetText(Hive::CurrentUser, kSettings, u"Big", big, true);
-    std::u16string text;
-    ASSERT_TRUE(ReadText(u"Big", text));
-    EXPECT_EQ(text.size(), big.size());
-}
-
-TEST_F(SettingsTest, ReadRegistryDwordNeedsFourBytesOfTypeDword) {
-    struct Case { const char* what; uint32_t type; std::vector<uint8_t> data; bool ok; uint32_t want; };
-    const Case cases[] = {
-        {"dword", plat::kRegDword, {0x78, 0x56, 0x34, 0x12}, true, 0x12345678},
-        {"all ones", plat::kRegDword, {0xFF, 0xFF, 0xFF, 0xFF}, true, 0xFFFFFFFF},
-        {"short", plat::kRegDword, {1, 0, 0}, false, 99},
-        {"long", plat::kRegDword, {1, 0, 0, 0, 0}, false, 99},
-        {"qword", plat::kRegQword, {1, 0, 0, 0, 0, 0, 0, 0}, false, 99},
-        {"text 1", plat::kRegSz, Utf16Bytes(u"1"), false, 99},
-        {"binary of four", plat::kRegBinary, {1, 0, 0, 0}, false, 99},
-    };
-    for (const auto& c : cases) {
-        platform.registry.SetRaw(Hive::CurrentUser, kSettings, u"N", c.type, c.data);
-        uint32_t value = 99;
-        EXPECT_EQ(ReadDword(u"N", value), c.ok) << c.what;
-        EXPECT_EQ(value, c.want) << c.what;
-    }
-}
-
-TEST_F(SettingsTest, WritersStoreLittleEndianWithoutTerminatingZero) {
-    plat::ScopedKey key(platform.registry);
-    ASSERT_EQ(platform.registry.CreateKey(Hive::CurrentUser, kSettings, kAll64, key.Handle()), 0u);
-    EXPECT_EQ(WriteRegistryText(key.Get(), u"T", u"Ä1"), 0u);
-    EXPECT_EQ(WriteRegistryText(key.Get(), u"E", u""), 0u);
-    EXPECT_EQ(WriteRegistryDword(key.Get(), u"D", 0x01020304), 0u);
-    key.Close();
-
-    const fake::RegValue* t = platform.registry.Value(Hive::CurrentUser, kSettings, u"T");
-    ASSERT_NE(t, nullptr);
-    EXPECT_EQ(t->type, plat::kRegSz);
-    EXPECT_EQ(t->data, (std::vector<uint8_t>{0xC4, 0x00, '1', 0x00}));
-    const fake::RegValue* e = platform.registry.Value(Hive::CurrentUser, kSettings, u"E");
-    ASSERT_NE(e, nullptr);
-    EXPECT_TRUE(e->data.empty());
-    const fake::RegValue* d = platform.registry.Value(Hive::CurrentUser, kSettings, u"D");
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->type, plat::kRegDword);
-    EXPECT_EQ(d->data, (std::vector<uint8_t>{4, 3, 2, 1}));
-
-    EXPECT_NE(WriteRegistryText(0, u"T", u"x"), 0u);
-    EXPECT_NE(WriteRegistryDword(0, u"D", 1), 0u);
 }
 
 TEST_F(SettingsTest, DebugFlag) {
@@ -210,132 +116,154 @@ TEST_F(SettingsTest, BannerUrlFallsBackToTheServiceUrl) {
     EXPECT_EQ(GetDebugBannerDownloadUrl(info), u"http://pban/");
 }
 
-TEST_F(SettingsTest, LastUpdateCheckRoundTrip) {
-    struct Case { int64_t time; const char16_t* text; int32_t read; };
+TEST_F(SettingsTest, LastUpdateCheckWrites) {
+    enum class Op { Write, Now, Reset };
+    struct Case {
+        const char* what;
+        Op op;
+        int64_t time;
+        bool stub, denied;
+        const char16_t* stored;  // nullptr: no value
+        int32_t read;
+    };
+    const int32_t max = std::numeric_limits<int32_t>::max(), min = std::numeric_limits<int32_t>::min();
     const Case cases[] = {
-        {1796644685, u"1796644685", 1796644685},
-        {0, u"0", 0},
-        {-5, u"-5", -5},
+        {"time", Op::Write, 1796644685, false, false, u"1796644685", 1796644685},
+        {"zero", Op::Write, 0, false, false, u"0", 0},
+        {"negative", Op::Write, -5, false, false, u"-5", -5},
         // Written from all 64 bits; read back saturated to 32.
-        {5000000000LL, u"5000000000", std::numeric_limits<int32_t>::max()},
-        {std::numeric_limits<int64_t>::min(), u"-9223372036854775808", std::numeric_limits<int32_t>::min()},
+        {"beyond 32 bits", Op::Write, 5000000000LL, false, false, u"5000000000", max},
+        {"lowest", Op::Write, std::numeric_limits<int64_t>::min(), false, false, u"-9223372036854775808", min},
+        {"now", Op::Now, 0, false, false, u"1700000000", 1700000000},
+        {"reset", Op::Reset, 0, false, false, u"0", 0},
+        // Stub runs neither write nor open the key; without rights the earlier value stays.
+        {"stub", Op::Write, 1700000000, true, false, nullptr, 0},
+        {"stub now", Op::Now, 0, true, false, nullptr, 0},
+        {"stub reset", Op::Reset, 0, true, false, nullptr, 0},
+        {"without rights", Op::Write, 1700000000, false, true, u"42", 42},
     };
     for (const auto& c : cases) {
-        WriteLastUpdateCheck(info, c.time);
+        SCOPED_TRACE(c.what);
+        platform.registry = fake::FakeRegistry{};
+        platform.system.unixNow = 1700000000;
+        if (c.denied) {
+            platform.registry.SetText(Hive::LocalMachine, kVersion, u"LastUpdateCheck", u"42");
+            platform.registry.denyWrite.insert({Hive::LocalMachine, u"Software"});
+        }
+        info.IsStubExe = c.stub ? 1 : 0;
+        switch (c.op) {
+            case Op::Write: WriteLastUpdateCheck(info, c.time); break;
+            case Op::Now: WriteLastUpdateCheckNow(info); break;
+            case Op::Reset: ResetLastUpdateCheck(info); break;
+        }
+        if (c.stub) {
+            EXPECT_TRUE(platform.registry.accesses.empty());
+        } else if (!c.denied) {
+            ExpectAccess(Hive::LocalMachine, kVersion, kAll64, true);
+        }
         const fake::RegValue* v = platform.registry.Value(Hive::LocalMachine, kVersion, u"LastUpdateCheck");
+        if (!c.stored) {
+            EXPECT_EQ(v, nullptr);
+            continue;
+        }
         ASSERT_NE(v, nullptr);
         EXPECT_EQ(v->type, plat::kRegSz);
-        EXPECT_EQ(v->data, Utf16Bytes(c.text)) << "stored without terminating zero";
+        EXPECT_EQ(v->data, Utf16Bytes(c.stored)) << "stored without terminating zero";
+        // Reading needs no write rights, and nothing is kept per user.
+        platform.registry.accesses.clear();
         int32_t stored = 12345;
         EXPECT_TRUE(ReadLastUpdateCheck(info, stored));
-        EXPECT_EQ(stored, c.read) << c.time;
+        EXPECT_EQ(stored, c.read);
+        ExpectAccess(Hive::LocalMachine, kVersion, kRead64, false);
+        EXPECT_FALSE(platform.registry.HasKey(Hive::CurrentUser, kVersion));
     }
-    ExpectAccess(Hive::LocalMachine, kVersion, kAll64, true);
-
-    platform.registry.accesses.clear();
-    int32_t stored = 0;
-    EXPECT_TRUE(ReadLastUpdateCheck(info, stored));
-    ExpectAccess(Hive::LocalMachine, kVersion, kRead64, false);
 }
 
-TEST_F(SettingsTest, LastUpdateCheckNowAndReset) {
-    platform.system.unixNow = 1700000000;
-    WriteLastUpdateCheckNow(info);
-    EXPECT_EQ(platform.registry.TextOf(Hive::LocalMachine, kVersion, u"LastUpdateCheck"), u"1700000000");
-    ResetLastUpdateCheck(info);
-    EXPECT_EQ(platform.registry.TextOf(Hive::LocalMachine, kVersion, u"LastUpdateCheck"), u"0");
-    // Per user nothing is kept.
-    EXPECT_FALSE(platform.registry.HasKey(Hive::CurrentUser, kVersion));
-}
-
-TEST_F(SettingsTest, LastUpdateCheckUnreadable) {
-    int32_t stored = 77;
-    EXPECT_FALSE(ReadLastUpdateCheck(info, stored));  // no key
-    platform.registry.AddKey(Hive::LocalMachine, kVersion);
-    EXPECT_FALSE(ReadLastUpdateCheck(info, stored));  // no value
-    platform.registry.SetDword(Hive::LocalMachine, kVersion, u"LastUpdateCheck", 1700000000);
-    EXPECT_FALSE(ReadLastUpdateCheck(info, stored));  // wrong type
-    EXPECT_EQ(stored, 77);
-
-    platform.registry.SetText(Hive::LocalMachine, kVersion, u"LastUpdateCheck", u"  1700000000", true);
-    EXPECT_TRUE(ReadLastUpdateCheck(info, stored));
-    EXPECT_EQ(stored, 1700000000);
-    platform.registry.SetText(Hive::LocalMachine, kVersion, u"LastUpdateCheck", u"never");
-    EXPECT_TRUE(ReadLastUpdateCheck(info, stored));
-    EXPECT_EQ(stored, 0);
-}
-
-TEST_F(SettingsTest, LastUpdateCheckNotStoredForStubsOrWithoutRights) {
-    info.IsStubExe = 1;
-    WriteLastUpdateCheck(info, 1700000000);
-    WriteLastUpdateCheckNow(info);
-    ResetLastUpdateCheck(info);
-    EXPECT_FALSE(platform.registry.HasKey(Hive::LocalMachine, kVersion));
-    EXPECT_TRUE(platform.registry.accesses.empty());
-
-    info.IsStubExe = 0;
-    platform.registry.SetText(Hive::LocalMachine, kVersion, u"LastUpdateCheck", u"42");
-    platform.registry.denyWrite.insert({Hive::LocalMachine, u"Software"});
-    WriteLastUpdateCheck(info, 1700000000);
-    EXPECT_EQ(platform.registry.TextOf(Hive::LocalMachine, kVersion, u"LastUpdateCheck"), u"42");
-    int32_t stored = 0;
-    EXPECT_TRUE(ReadLastUpdateCheck(info, stored));  // reading needs no write rights
-    EXPECT_EQ(stored, 42);
-}
-
-TEST_F(SettingsTest, UpdateResultUnderBothKeys) {
-    WriteUpdateResult(info, 1, u"Eine aktuellere Programmversion ist verfügbar.");
-    for (const std::u16string& path : {kProduct, kVersion}) {
-        const fake::RegValue* r = platform.registry.Value(Hive::CurrentUser, path, u"UpdateResult");
-        ASSERT_NE(r, nullptr) << ToUtf8(path);
-        EXPECT_EQ(r->type, plat::kRegDword);
-        EXPECT_EQ(r->data, (std::vector<uint8_t>{1, 0, 0, 0}));
-        const fake::RegValue* s = platform.registry.Value(Hive::CurrentUser, path, u"UpdateResultString");
-        ASSERT_NE(s, nullptr);
-        EXPECT_EQ(s->type, plat::kRegSz);
-        EXPECT_EQ(s->data, Utf16Bytes(u"Eine aktuellere Programmversion ist verfügbar."));
-        ExpectAccess(Hive::CurrentUser, path, kAll64, true);
+TEST_F(SettingsTest, LastUpdateCheckReads) {
+    struct Case { const char* what; bool key; uint32_t type; std::vector<uint8_t> data; bool ok; int32_t value; };
+    const Case cases[] = {
+        {"no key", false, plat::kRegNone, {}, false, 77},
+        {"no value", true, plat::kRegNone, {}, false, 77},
+        {"a number", true, plat::kRegDword, {1, 0, 0, 0}, false, 77},
+        {"blanks and a terminator", true, plat::kRegSz, Utf16Bytes(std::u16string(u"  1700000000") + u'\0'), true,
+         1700000000},
+        {"no digits", true, plat::kRegSz, Utf16Bytes(u"never"), true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform.registry = fake::FakeRegistry{};
+        if (c.key) platform.registry.AddKey(Hive::LocalMachine, kVersion);
+        if (c.type != plat::kRegNone)
+            platform.registry.SetRaw(Hive::LocalMachine, kVersion, u"LastUpdateCheck", c.type, c.data);
+        int32_t stored = 77;
+        EXPECT_EQ(ReadLastUpdateCheck(info, stored), c.ok);
+        EXPECT_EQ(stored, c.value);
     }
-    EXPECT_FALSE(platform.registry.HasKey(Hive::LocalMachine, kProduct));
+}
 
-    // The next write replaces both values.
+TEST_F(SettingsTest, UpdateResultPair) {
+    enum class Op { Write, Clear };
+    struct Case {
+        const char* what;
+        Op op;
+        std::vector<std::u16string> denied;  // keys that cannot be created
+        bool productHas, versionHas;         // the pair under each key afterwards
+    };
+    const Case cases[] = {
+        {"written under both keys", Op::Write, {}, true, true},
+        {"a key that cannot be created is skipped", Op::Write, {kVersion}, true, false},
+        {"cleared under both keys", Op::Clear, {}, false, false},
+        {"without rights nothing is cleared", Op::Clear, {kSettings}, true, true},
+    };
+    const std::u16string sentence = u"Eine aktuellere Programmversion ist verfügbar.";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform.registry = fake::FakeRegistry{};
+        if (c.op == Op::Clear) {
+            // An earlier run's pair, an unrelated value, and a pair value of the wrong type.
+            WriteUpdateResult(info, 1, sentence);
+            platform.registry.SetText(Hive::CurrentUser, kProduct, u"IgnoreProductMajorVersionUpgrade", u"22");
+            platform.registry.SetText(Hive::CurrentUser, kVersion, u"UpdateResult", u"text, not a number");
+            platform.registry.accesses.clear();
+        }
+        for (const auto& d : c.denied) platform.registry.denyWrite.insert({Hive::CurrentUser, d});
+        if (c.op == Op::Write)
+            WriteUpdateResult(info, 1, sentence);
+        else
+            ClearUpdateResult(info);
+
+        for (const auto& [path, has] : {std::pair(kProduct, c.productHas), std::pair(kVersion, c.versionHas)}) {
+            SCOPED_TRACE(ToUtf8(path));
+            EXPECT_EQ(platform.registry.HasValue(Hive::CurrentUser, path, u"UpdateResult"), has);
+            EXPECT_EQ(platform.registry.HasValue(Hive::CurrentUser, path, u"UpdateResultString"), has);
+            if (c.denied.empty()) {
+                ExpectAccess(Hive::CurrentUser, path, kAll64, true);
+            }
+            if (c.op == Op::Write && has) {
+                EXPECT_EQ(platform.registry.Value(Hive::CurrentUser, path, u"UpdateResult")->data,
+                          (std::vector<uint8_t>{1, 0, 0, 0}));
+                const fake::RegValue* text = platform.registry.Value(Hive::CurrentUser, path, u"UpdateResultString");
+                EXPECT_EQ(text->type, plat::kRegSz);
+                EXPECT_EQ(text->data, Utf16Bytes(sentence));
+            }
+        }
+        EXPECT_FALSE(platform.registry.HasKey(Hive::LocalMachine, kProduct));
+        if (c.op == Op::Clear && c.denied.empty()) {
+            // Clearing creates both keys and leaves other values.
+            EXPECT_TRUE(platform.registry.HasValue(Hive::CurrentUser, kProduct, u"IgnoreProductMajorVersionUpgrade"));
+        }
+    }
+    // The next write replaces both values; clearing keys that do not exist yet creates them.
+    platform.registry = fake::FakeRegistry{};
+    ClearUpdateResult(info);
+    EXPECT_TRUE(platform.registry.HasKey(Hive::CurrentUser, kProduct));
+    EXPECT_TRUE(platform.registry.HasKey(Hive::CurrentUser, kVersion));
+    WriteUpdateResult(info, 1, sentence);
     WriteUpdateResult(info, 0, u"You already have the most recent version.");
     EXPECT_EQ(platform.registry.TextOf(Hive::CurrentUser, kVersion, u"UpdateResultString"),
               u"You already have the most recent version.");
     EXPECT_EQ(platform.registry.Value(Hive::CurrentUser, kVersion, u"UpdateResult")->data,
               (std::vector<uint8_t>{0, 0, 0, 0}));
-}
-
-TEST_F(SettingsTest, UpdateResultSkipsAKeyThatCannotBeCreated) {
-    platform.registry.denyWrite.insert({Hive::CurrentUser, kVersion});
-    WriteUpdateResult(info, 1, u"x");
-    EXPECT_TRUE(platform.registry.HasValue(Hive::CurrentUser, kProduct, u"UpdateResultString"));
-    EXPECT_FALSE(platform.registry.HasKey(Hive::CurrentUser, kVersion));
-}
-
-TEST_F(SettingsTest, ClearUpdateResultDeletesUnderBothKeysAndCreatesThem) {
-    ClearUpdateResult(info);  // nothing there yet: no error, both keys now exist
-    EXPECT_TRUE(platform.registry.HasKey(Hive::CurrentUser, kProduct));
-    EXPECT_TRUE(platform.registry.HasKey(Hive::CurrentUser, kVersion));
-    ExpectAccess(Hive::CurrentUser, kProduct, kAll64, true);
-    ExpectAccess(Hive::CurrentUser, kVersion, kAll64, true);
-
-    WriteUpdateResult(info, 1, u"x");
-    platform.registry.SetText(Hive::CurrentUser, kProduct, u"IgnoreProductMajorVersionUpgrade", u"22");
-    platform.registry.SetText(Hive::CurrentUser, kVersion, u"UpdateResult", u"text, not a number");
-    ClearUpdateResult(info);
-    for (const std::u16string& path : {kProduct, kVersion}) {
-        EXPECT_FALSE(platform.registry.HasValue(Hive::CurrentUser, path, u"UpdateResult")) << ToUtf8(path);
-        EXPECT_FALSE(platform.registry.HasValue(Hive::CurrentUser, path, u"UpdateResultString")) << ToUtf8(path);
-    }
-    EXPECT_TRUE(platform.registry.HasValue(Hive::CurrentUser, kProduct, u"IgnoreProductMajorVersionUpgrade"));
-}
-
-TEST_F(SettingsTest, ClearUpdateResultWithoutRightsLeavesValues) {
-    platform.registry.SetDword(Hive::CurrentUser, kVersion, u"UpdateResult", 1);
-    platform.registry.denyWrite.insert({Hive::CurrentUser, kSettings});
-    ClearUpdateResult(info);
-    EXPECT_TRUE(platform.registry.HasValue(Hive::CurrentUser, kVersion, u"UpdateResult"));
 }
 
 TEST_F(SettingsTest, IgnoredVersion) {

@@ -1,7 +1,7 @@
 #include "log/Log.h"
 
 #include "TestHooks.h"
-#include "system/SystemFacts.h"
+#include "system/Directories.h"
 #include "platform/Platform.h"
 
 namespace brut {

@@ -1,6 +1,7 @@
 #include "net/Download.h"
 
 #include "log/Log.h"
+#include "system/Directories.h"
 #include "system/SystemFacts.h"
 #include "update/HandOff.h"
 #include "util/Text.h"

@@ -8,10 +8,11 @@
 #include "log/Log.h"
 #include "product/Sources.h"
 #include "system/Settings.h"
-#include "system/SystemFacts.h"
+#include "system/Directories.h"
 #include "ui/Texts.h"
 #include "util/Text.h"
 #include "platform/Platform.h"
+#include "platform/RegistryValues.h"
 
 namespace brut {
 
@@ -54,10 +55,6 @@ const std::u16string kOtherProductName = u"Brindle Vaultly";
 const std::u16string kOtherProductKey =
     u"SOFTWARE\\Brindle\\Brindle Vaultly\\{7C3E1A92-4B6D-4F08-A1E5-3D9B2C6F8E41}";
 constexpr std::size_t kEditionMaxChars = 260;
-
-std::u16string WithTrailingBackslash(const std::u16string& dir) {
-    return (dir.empty() || dir.back() == u'\\') ? dir : dir + u"\\";
-}
 
 // The updater's own directory, ending with a backslash.
 bool GetModuleDirectory(std::u16string& dir) {
@@ -129,7 +126,7 @@ bool AppendOtherProductEdition(ProgramInfo& record) {
         return false;
     }
     std::u16string edition;
-    if (!ReadRegistryText(key.Get(), u"InstalledProductEdition", edition)) return true;
+    if (!plat::ReadRegistryText(key.Get(), u"InstalledProductEdition", edition)) return true;
     edition = edition.substr(0, edition.find(u'\0'));
     // An empty edition would only leave a trailing blank in the names.
     if (edition.empty() || edition.size() > kEditionMaxChars) return true;
@@ -293,7 +290,7 @@ bool IsPreviewChannelSet(const std::u16string& programName) {
                             plat::kKeyRead | plat::kKeyWow64_64, key.Handle()) != plat::kErrSuccess)
         return false;
     uint32_t value = 0;
-    return ReadRegistryDword(key.Get(), u"PreviewChannel", value) && value == 1;
+    return plat::ReadRegistryDword(key.Get(), u"PreviewChannel", value) && value == 1;
 }
 
 }  // namespace brut

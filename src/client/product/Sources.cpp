@@ -4,10 +4,11 @@
 #include <memory>
 
 #include "log/Log.h"
-#include "system/Settings.h"
+#include "system/Directories.h"
 #include "system/SystemFacts.h"
 #include "util/Text.h"
 #include "platform/Platform.h"
+#include "platform/RegistryValues.h"
 
 namespace brut {
 
@@ -34,32 +35,13 @@ constexpr uint32_t kWmiNextTimeoutMs = 5000;
 
 bool Failed(int32_t hr) { return hr < 0; }
 
-std::u16string WithTrailingBackslash(const std::u16string& dir) {
-    return (dir.empty() || dir.back() == u'\\') ? dir : dir + u"\\";
+// A text of an uninstall entry (plain or expandable) as it fits the buffer it is read into.
+bool ReadEntryText(plat::KeyHandle key, const std::u16string& name, std::size_t capacityBytes, std::u16string& text) {
+    return plat::ReadRegistryText(key, name, text, capacityBytes, plat::TextTypes::SzOrExpandSz);
 }
 
 std::u16string WithoutOneTrailingBackslash(const std::u16string& text) {
     return (!text.empty() && text.back() == u'\\') ? text.substr(0, text.size() - 1) : text;
-}
-
-// A text value as RegQueryValueExW leaves it in a buffer of `capacityBytes`:
-// false when missing, not text, or when the text and its terminator do not fit.
-bool ReadTextValue(plat::KeyHandle key, const std::u16string& name, std::size_t capacityBytes,
-                   std::u16string& text) {
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-    if (plat::Reg().QueryValue(key, name, type, data) != plat::kErrSuccess) return false;
-    if (type != plat::kRegSz && type != plat::kRegExpandSz) return false;
-    if (data.size() > capacityBytes) return false;
-    std::u16string value;
-    for (std::size_t i = 0; i + 1 < data.size(); i += 2) {
-        const char16_t c = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
-        if (c == 0) break;
-        value += c;
-    }
-    if ((value.size() + 1) * sizeof(char16_t) > capacityBytes) return false;
-    text = value;
-    return true;
 }
 
 enum class LineStatus { Ok, Missing, TooLong, Binary };
@@ -269,12 +251,12 @@ int GetUninstallRegKey(const std::u16string& valueName, const std::u16string& wa
                         plat::kKeyRead | plat::kKeyWow64_64, entry.Handle()) != plat::kErrSuccess)
             continue;
         std::u16string value;
-        if (!ReadTextValue(entry.Get(), valueName, kUninstallCompareBytes, value)) continue;
+        if (!ReadEntryText(entry.Get(), valueName, kUninstallCompareBytes, value)) continue;
         if (ToLowerAscii(WithoutOneTrailingBackslash(value)) != wantedLower) continue;
 
         std::u16string date;
         const int32_t installDate =
-            ReadTextValue(entry.Get(), u"InstallDate", kUninstallCompareBytes, date) ? ParseInt32(date) : 0;
+            ReadEntryText(entry.Get(), u"InstallDate", kUninstallCompareBytes, date) ? ParseInt32(date) : 0;
         if (installDate >= bestDate) {
             bestDate = installDate;
             keyName = name;
@@ -310,16 +292,16 @@ int ReadFromRegistry(ProgramInfo& record) {
     record.ProductCode = keyName;
 
     std::u16string value;
-    if (ReadTextValue(key.Get(), u"DisplayName", kUninstallValueBytes, value)) {
+    if (ReadEntryText(key.Get(), u"DisplayName", kUninstallValueBytes, value)) {
         record.ProgramName = Trim(value);
         record.DisplayName = record.ProgramName;
     }
-    if (ReadTextValue(key.Get(), u"DisplayVersion", kUninstallValueBytes, value)) record.ProgramVersionNumber = value;
-    if (ReadTextValue(key.Get(), u"InstallDate", kUninstallValueBytes, value)) record.ProgramInstallDate = value;
-    if (ReadTextValue(key.Get(), u"InstallLocation", kUninstallValueBytes, value))
+    if (ReadEntryText(key.Get(), u"DisplayVersion", kUninstallValueBytes, value)) record.ProgramVersionNumber = value;
+    if (ReadEntryText(key.Get(), u"InstallDate", kUninstallValueBytes, value)) record.ProgramInstallDate = value;
+    if (ReadEntryText(key.Get(), u"InstallLocation", kUninstallValueBytes, value))
         record.InstallLocation = WithTrailingBackslash(value);
     uint32_t language = 0;
-    if (ReadRegistryDword(key.Get(), u"Language", language)) record.ProgramLanguage = static_cast<int32_t>(language);
+    if (plat::ReadRegistryDword(key.Get(), u"Language", language)) record.ProgramLanguage = static_cast<int32_t>(language);
     return 1;
 }
 

@@ -1,6 +1,7 @@
-// The maker's temporary directory, directory creation and system error texts.
+#include "system/Directories.h"
+
 #include "log/Log.h"
-#include "system/SystemFacts.h"
+#include "util/Text.h"
 #include "platform/Platform.h"
 
 namespace brut {

@@ -1,9 +1,8 @@
 #include "system/Settings.h"
 
-#include <new>
-
 #include "util/Text.h"
 #include "platform/Platform.h"
+#include "platform/RegistryValues.h"
 
 namespace brut {
 
@@ -40,7 +39,7 @@ bool OpenAndReadText(Hive hive, const std::u16string& path, uint32_t sam, const 
     plat::Registry& reg = plat::Reg();
     plat::ScopedKey key(reg);
     if (reg.OpenKey(hive, path, sam, key.Handle()) != plat::kErrSuccess || !key.Get()) return false;
-    return ReadRegistryText(key.Get(), name, text);
+    return plat::ReadRegistryText(key.Get(), name, text);
 }
 
 // Opens or creates the key with all rights in the 64-bit view; false when refused.
@@ -50,13 +49,7 @@ bool CreateKey64(Hive hive, const std::u16string& path, plat::ScopedKey& key) {
 
 void WriteText64(Hive hive, const std::u16string& path, const std::u16string& name, const std::u16string& text) {
     plat::ScopedKey key(plat::Reg());
-    if (CreateKey64(hive, path, key)) WriteRegistryText(key.Get(), name, text);
-}
-
-std::u16string DecimalText(int64_t value) {
-    // The shared formatter takes integers at 32 bits; times need all 64.
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
+    if (CreateKey64(hive, path, key)) plat::WriteRegistryText(key.Get(), name, text);
 }
 
 }  // namespace
@@ -65,75 +58,12 @@ std::u16string ProductKey(const ProgramInfo& info) { return SubKey(kSettingsKey,
 
 std::u16string VersionKey(const ProgramInfo& info) { return SubKey(ProductKey(info), info.ProgramVersionNumber); }
 
-bool ReadRegistryText(plat::KeyHandle key, const std::u16string& name, std::u16string& text) {
-    text.clear();
-    if (!key) return false;
-    try {
-        uint32_t type = plat::kRegNone;
-        std::vector<uint8_t> data;
-        if (plat::Reg().QueryValue(key, name, type, data) != plat::kErrSuccess) return false;
-        if (type != plat::kRegSz) return false;
-        // Whole code units only; the text ends at the first zero, whether the
-        // writer stored one or not.
-        const std::size_t units = data.size() / 2;
-        std::u16string value;
-        value.reserve(units);
-        for (std::size_t i = 0; i < units; ++i) {
-            const char16_t c = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-            if (c == 0) break;
-            value.push_back(c);
-        }
-        text = std::move(value);
-        return true;
-    } catch (const std::bad_alloc&) {
-        text.clear();
-        return false;
-    }
-}
-
-bool ReadRegistryDword(plat::KeyHandle key, const std::u16string& name, uint32_t& value) {
-    if (!key) return false;
-    try {
-        uint32_t type = plat::kRegNone;
-        std::vector<uint8_t> data;
-        if (plat::Reg().QueryValue(key, name, type, data) != plat::kErrSuccess) return false;
-        if (type != plat::kRegDword || data.size() != 4) return false;
-        value = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 |
-                static_cast<uint32_t>(data[2]) << 16 | static_cast<uint32_t>(data[3]) << 24;
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
-
-uint32_t WriteRegistryText(plat::KeyHandle key, const std::u16string& name, const std::u16string& text) {
-    if (!key) return plat::kErrInvalidParameter;
-    try {
-        std::vector<uint8_t> data;
-        data.reserve(text.size() * 2);
-        for (char16_t c : text) {
-            data.push_back(static_cast<uint8_t>(c & 0xFF));
-            data.push_back(static_cast<uint8_t>(c >> 8));
-        }
-        return plat::Reg().SetValue(key, name, plat::kRegSz, data);
-    } catch (const std::bad_alloc&) {
-        return plat::kErrNotEnoughMemory;
-    }
-}
-
-uint32_t WriteRegistryDword(plat::KeyHandle key, const std::u16string& name, uint32_t value) {
-    if (!key) return plat::kErrInvalidParameter;
-    const std::vector<uint8_t> data = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                                       static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-    return plat::Reg().SetValue(key, name, plat::kRegDword, data);
-}
-
 uint32_t ReadDebugFlag() {
     plat::Registry& reg = plat::Reg();
     plat::ScopedKey key(reg);
     if (reg.OpenKey(Hive::CurrentUser, kSettingsKey, kDebugRights, key.Handle()) != plat::kErrSuccess) return 0;
     uint32_t flag = 0;
-    return ReadRegistryDword(key.Get(), kDebug, flag) ? flag : 0;
+    return plat::ReadRegistryDword(key.Get(), kDebug, flag) ? flag : 0;
 }
 
 std::u16string ReadProductSetting(const ProgramInfo& info, const std::u16string& valueName) {
@@ -171,8 +101,8 @@ void WriteUpdateResult(const ProgramInfo& info, uint32_t result, const std::u16s
     for (const std::u16string& path : {ProductKey(info), VersionKey(info)}) {
         plat::ScopedKey key(plat::Reg());
         if (!CreateKey64(Hive::CurrentUser, path, key)) continue;
-        WriteRegistryDword(key.Get(), kUpdateResult, result);
-        WriteRegistryText(key.Get(), kUpdateResultString, text);
+        plat::WriteRegistryDword(key.Get(), kUpdateResult, result);
+        plat::WriteRegistryText(key.Get(), kUpdateResultString, text);
     }
 }
 

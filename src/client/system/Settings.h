@@ -5,21 +5,12 @@
 #include <string>
 
 #include "product/ProgramInfo.h"
-#include "platform/Registry.h"
 
 namespace brut {
 
 extern const char16_t* const kSettingsKey;  // u"Software\\Brindle\\Brindle Uptide"
 std::u16string ProductKey(const ProgramInfo& info);
 std::u16string VersionKey(const ProgramInfo& info);
-
-// Common text reader: REG_SZ only, with or without a terminating zero.
-bool ReadRegistryText(plat::KeyHandle key, const std::u16string& name, std::u16string& text);
-// REG_DWORD of exactly four bytes.
-bool ReadRegistryDword(plat::KeyHandle key, const std::u16string& name, uint32_t& value);
-// Stores text as UTF-16 without a terminating zero.
-uint32_t WriteRegistryText(plat::KeyHandle key, const std::u16string& name, const std::u16string& text);
-uint32_t WriteRegistryDword(plat::KeyHandle key, const std::u16string& name, uint32_t value);
 
 uint32_t ReadDebugFlag();
 std::u16string ReadProductSetting(const ProgramInfo& info, const std::u16string& valueName);

@@ -6,9 +6,10 @@
 
 #include "TestHooks.h"
 #include "log/Log.h"
-#include "system/Settings.h"
+#include "system/Directories.h"
 #include "util/Text.h"
 #include "platform/Platform.h"
+#include "platform/RegistryValues.h"
 
 namespace brut {
 
@@ -33,14 +34,9 @@ bool IsPlainNameChar(char16_t c) {
            c == u' ';
 }
 
-std::u16string Decimal(int64_t value) {
-    const std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
-
 // The part of the version before its first "."; the current second when there is no version.
 std::u16string VersionPart(const std::u16string& version) {
-    if (version.empty()) return Decimal(plat::Sys().UnixNow());
+    if (version.empty()) return DecimalText(plat::Sys().UnixNow());
     const auto dot = version.find(u'.');
     return dot == std::u16string::npos ? std::u16string() : version.substr(0, dot);
 }
@@ -122,7 +118,7 @@ int GetMachineGuid(std::u16string& guid) {
                             plat::kKeyRead | plat::kKeyWow64_64, key.Handle()) != plat::kErrSuccess)
         return 0;
     std::u16string value;
-    if (!ReadRegistryText(key.Get(), u"MachineGuid", value)) return 0;
+    if (!plat::ReadRegistryText(key.Get(), u"MachineGuid", value)) return 0;
     guid = value;
     return 1;
 }
@@ -191,7 +187,7 @@ std::u16string MakePlainName(const std::u16string& value) {
             out += c;
         } else if (c >= 256) {
             out += u'~';
-            out += Decimal(c / 255);
+            out += DecimalText(c / 255);
             out += static_cast<char16_t>(u'A' + c % 26);
         }
     }

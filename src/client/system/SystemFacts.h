@@ -11,20 +11,13 @@ namespace brut {
 uint32_t GetOsVersion(plat::OsVersionRecord& record);  // 0 = filled
 int GetMacAddress(std::u16string& mac);
 int GetMachineGuid(std::u16string& guid);
-int GetMakerTempDirectory(std::u16string& dir);
 int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trailingBackslash);
 int GetWorkerVersion(const ProgramInfo& info, std::u16string& version);
 int ReadVersionString(const std::u16string& path, std::u16string& text, const std::u16string& valueName);
-std::u16string GetLastErrorText();
-// The system's text for `code` without line breaks, followed by " (code)".
-std::u16string GetErrorText(uint32_t code);
 int StartThread(plat::ThreadRoutine routine, void* arg, plat::ThreadHandle& handle);
 
 // Digits, ASCII letters, "." and blank stay; other code units below 256 are
 // dropped; 256 and above become "~" + (u / 255) + ('A' + u % 26).
 std::u16string MakePlainName(const std::u16string& value);
-
-// Creates a directory (with parents on request): 1 when it exists afterwards.
-int CreateDirectoryPath(const std::u16string& path, bool withParents);
 
 }  // namespace brut

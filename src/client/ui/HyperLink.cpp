@@ -2,6 +2,7 @@
 
 #include "log/Log.h"
 #include "platform/Platform.h"
+#include "platform/RegistryValues.h"
 #include "system/Settings.h"
 
 namespace brut {
@@ -33,7 +34,7 @@ bool ReadClassesRootDefault(const std::u16string& path, std::u16string& value) {
     plat::ScopedKey key(plat::Reg());
     if (plat::Reg().OpenKey(plat::Hive::ClassesRoot, path, plat::kKeyQueryValue, key.Handle()) != plat::kErrSuccess)
         return false;
-    return ReadRegistryText(key.Get(), u"", value);
+    return plat::ReadRegistryText(key.Get(), u"", value);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/CmdLineInfo.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"
+#include "system/Directories.h"
 #include "system/SystemFacts.h"
 #include "util/Text.h"
 #include "platform/Platform.h"

@@ -3,7 +3,7 @@
 #include "log/Log.h"
 #include "net/HttpWrapper.h"
 #include "system/Settings.h"
-#include "system/SystemFacts.h"
+#include "system/Directories.h"
 #include "update/RequestDocument.h"
 #include "util/Text.h"
 #include "platform/Platform.h"

@@ -265,6 +265,15 @@ int32_t ParseNumberTruncated(const std::u16string& text) {
     return static_cast<int32_t>(d);
 }
 
+std::u16string DecimalText(int64_t value) {
+    const std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+std::u16string WithTrailingBackslash(const std::u16string& dir) {
+    return (dir.empty() || dir.back() == u'\\') ? dir : dir + u"\\";
+}
+
 std::u16string WithOneTrailingBackslash(const std::u16string& path) {
     std::size_t e = path.size();
     while (e > 0 && path[e - 1] == u'\\') --e;

@@ -64,7 +64,12 @@ int32_t ParseInt32(const std::u16string& text);
 // (saturated to 32 bits); 0 when it is not a number.
 int32_t ParseNumberTruncated(const std::u16string& text);
 
-// Trailing backslashes removed, exactly one appended.
+// All 64 bits in decimal (the formatter takes integers at 32).
+std::u16string DecimalText(int64_t value);
+
+// A backslash appended unless the text ends with one; an empty text stays empty.
+std::u16string WithTrailingBackslash(const std::u16string& dir);
+// Trailing backslashes removed, exactly one appended (an empty text gives "\").
 std::u16string WithOneTrailingBackslash(const std::u16string& path);
 
 }  // namespace brut
