@@ -24,15 +24,6 @@ std::string Envelope(std::size_t elements) {
     return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<string>" + inner + "</string>";
 }
 
-// The guard's scan against the parse it protects: the scan should cost less.
-void BM_GuardScanOnly(benchmark::State& state) {
-    std::string text = Envelope(static_cast<std::size_t>(state.range(0)));
-    text.append(8, '\0');
-    for (auto _ : state) benchmark::DoNotOptimize(brut::XmlParseDepth(text.c_str(), brut::kMaxXmlDepth));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-}
-BENCHMARK(BM_GuardScanOnly)->Arg(4)->Arg(20000);
-
 void BM_GuardedParse(benchmark::State& state) {
     const std::string text = Envelope(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {

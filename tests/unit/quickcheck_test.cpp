@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "app/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
@@ -39,6 +37,12 @@ std::string Envelope(const std::string& inner) {
 
 std::string Reply(const std::string& children) {
     return "<QuickCheckResponse>" + children + "</QuickCheckResponse>";
+}
+
+std::string Repeat(const std::string& piece, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += piece;
+    return out;
 }
 
 class QuickCheckTest : public ::testing::Test {
@@ -191,6 +195,8 @@ TEST_F(QuickCheckTest, DecisionWithoutQuickCheckSwitch) {
     struct Case { std::string children; bool cached; int32_t code; const char16_t* line; };
     const Case cases[] = {
         {worker, false, 5, u"INF New UptideWorker available from https://dl.example/BRUptideWorker.exe"},
+        // The offered worker replaces a cached one.
+        {worker, true, 5, u"INF New UptideWorker available from https://dl.example/BRUptideWorker.exe"},
         {offered, true, 6, u"INF Use old UptideWorker."},
         {offered, false, 7, u"ERR No Uptider available."},
         {"<UptideWorkerUrl></UptideWorkerUrl>", false, 7, u"ERR No Uptider available."},
@@ -388,25 +394,38 @@ TEST_F(QuickCheckTest, FailedRetryLogsBothResults) {
 
 TEST_F(QuickCheckTest, HostileRepliesEndWithDefinedCodes) {
     const std::string offered = "<MaxUpdateableProductVersionExistingOnServer>7</MaxUpdateableProductVersionExistingOnServer>";
-    std::string deepEnvelope;
-    for (int i = 0; i < 200000; ++i) deepEnvelope += "<a>";
-    std::string deepInner;
-    for (int i = 0; i < 100000; ++i) deepInner += "<b>";
-    std::string flat = "<R>";
-    for (int i = 0; i < 100000; ++i) flat += "<x/>";
-    flat += offered + "</R>";
+    // An inner reply with the offer and `count` of `piece` inside its root: Reply(offered) holds four "<".
+    auto padded = [&](const std::string& piece, std::size_t count) { return Reply(offered + Repeat(piece, count)); };
+    // The envelope's root with `count` attributes around the escaped offer.
+    auto attributed = [&](std::size_t count) {
+        std::string a;
+        for (std::size_t i = 0; i < count; ++i) a += " a" + std::to_string(i) + "=\"1\"";
+        return "<string" + a + ">" + Escape(Reply(offered)) + "</string>";
+    };
     const std::string laughs =
         "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
         "<R><MaxUpdateableProductVersionExistingOnServer>&b;</MaxUpdateableProductVersionExistingOnServer></R>";
 
     struct Case { const char* name; std::string body; int32_t code; const char16_t* offered; const char16_t* line; };
     const Case cases[] = {
-        {"deep envelope", deepEnvelope, 9, u"", u"ERR Reply envelope rejected: nested deeper than 256 levels"},
-        {"deep inner reply", Envelope(deepInner), 9, u"",
-         u"ERR QuickCheckResponse.xml rejected: nested deeper than 256 levels"},
+        // Nesting and width are bounded by the "<" of a document, whatever the parser makes of them.
+        {"deep envelope", Repeat("<a>", 200000), 9, u"", u"ERR Reply envelope rejected: more than 512 \"<\" characters"},
+        {"deep inner reply", Envelope(Repeat("<b>", 100000)), 9, u"",
+         u"ERR QuickCheckResponse.xml rejected: more than 512 \"<\" characters"},
+        {"512 \"<\"", Envelope(padded("<x/>", 508)), 3, u"7", nullptr},
+        {"513 \"<\"", Envelope(padded("<x/>", 509)), 9, u"",
+         u"ERR QuickCheckResponse.xml rejected: more than 512 \"<\" characters"},
+        // The envelope carries the inner reply's "=" unescaped: both documents hold the same count.
+        {"4096 \"=\"", "<string>" + Escape(padded("<P>" + std::string(4096, '=') + "</P>", 1)) + "</string>", 3, u"7",
+         nullptr},
+        {"4097 \"=\"", "<string>" + Escape(padded("<P>" + std::string(4097, '=') + "</P>", 1)) + "</string>", 9, u"",
+         u"ERR Reply envelope rejected: more than 4096 \"=\" characters"},
+        {"64 attributes", attributed(64), 3, u"7", nullptr},
+        {"65 attributes", attributed(65), 9, u"", u"ERR Reply envelope rejected: more than 64 attributes in one element"},
+        {"thousands of attributes", attributed(5000), 9, u"",
+         u"ERR Reply envelope rejected: more than 4096 \"=\" characters"},
         {"inner reply not XML", Envelope("garbage"), 9, u"", u"ERR QuickCheckResponse.xml unusable: not well-formed"},
         {"inner reply broken", Envelope("<R><MajorUpgradeProductVersion>5</R>"), 9, u"", u"ERR QuickCheckResponse.xml could not be read (10)"},
-        {"many siblings are fine", Envelope(flat), 3, u"7", nullptr},
         {"a DOCTYPE leaves no root", Envelope(laughs), 9, u"", u"ERR QuickCheckResponse.xml unusable: no root element"},
         {"unknown entities are not expanded",
          Envelope(Reply("<MaxUpdateableProductVersionExistingOnServer>&b;x</MaxUpdateableProductVersionExistingOnServer>")),
@@ -425,12 +444,6 @@ TEST_F(QuickCheckTest, HostileRepliesEndWithDefinedCodes) {
          3, u"7", nullptr},
         {"empty error message", Envelope("<R><ErrorMessage><![CDATA[]]></ErrorMessage>" + offered + "</R>"), 3, u"7",
          nullptr},
-        {"many attributes", "<string" + [] {
-             std::string a;
-             for (int i = 0; i < 5000; ++i) a += " a" + std::to_string(i) + "=\"1\"";
-             return a;
-         }() + ">x</string>",
-         9, u"", u"ERR Reply envelope rejected: more than 64 attributes in one element"},
         {"comment hides nothing", Envelope("<R><!-- <MaxUpdateableProductVersionExistingOnServer>1"
                                            "</MaxUpdateableProductVersionExistingOnServer> -->" + offered + "</R>"),
          3, u"7", nullptr},
@@ -470,94 +483,4 @@ TEST_F(QuickCheckTest, ExtractReplyTextCutsToTheBuffer) {
     EXPECT_EQ(check.LoadAndReadResponseXML(""), kReplyNoText);
     EXPECT_EQ(check.LoadAndReadResponseXML("<a><b></a>"), kReplyNotWellFormed);
     EXPECT_EQ(check.LoadAndReadResponseXML("<!-- only -->"), kReplyNoRoot);
-}
-
-// --- The nesting guard against TinyXML itself ------------------------------------------------------------
-
-namespace {
-
-int TreeDepth(const TiXmlNode* node) {
-    int deepest = 0;
-    for (const TiXmlNode* c = node->FirstChild(); c; c = c->NextSibling()) deepest = std::max(deepest, TreeDepth(c));
-    return deepest + (node->ToElement() ? 1 : 0);
-}
-
-int ParsedDepth(const std::string& text, bool* ok) {
-    std::string padded = text;
-    padded.append(8, '\0');
-    TiXmlDocument doc;
-    doc.Parse(padded.c_str());
-    if (ok) *ok = !doc.Error();
-    return TreeDepth(&doc);
-}
-
-std::size_t ScannedDepth(const std::string& text) {
-    std::string padded = text;
-    padded.append(8, '\0');
-    return XmlParseDepth(padded.c_str(), 1000000);
-}
-
-std::string Repeat(const std::string& piece, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += piece;
-    return out;
-}
-
-}  // namespace
-
-TEST(XmlGuard, ConstructsThatHideMarkupAreFollowedLikeTheParser) {
-    const std::string cases[] = {
-        Repeat("<a><!--</a>-->", 50),
-        Repeat("<a x=\"</a>\" y='</a>'>", 50),
-        Repeat("<a>&#1</a>&#2;", 50),
-        Repeat("<a>&#x1</a>;", 50),
-        Repeat("<a><![CDATA[</a>]]>", 50),
-        Repeat("<a><?xml version=\"></a>\"?>", 50),
-        Repeat("<a><!DOCTYPE x </a>>", 50),
-        Repeat("<a><b/>text</a  ><c>", 50),
-        "\xEF\xBB\xBF" + Repeat("<a>\xE3</a>", 50),
-        "<?xml version=\"1.0\"?>" + Repeat("<a>\xE3</a>", 50),
-        "<?xml encoding=\"latin1\"?>" + Repeat("<a>\xE3</a>", 50),
-        "<?xml encoding=\"&#85;TF-8\"?>" + Repeat("<a>\xE3</a>", 50),
-        Repeat("<a x=\"\xE3\"/>", 50) + Repeat("<b>", 10),
-        Repeat("<_a:b.c-d >", 50) + Repeat("</_a:b.c-d>", 50),
-        "<r>" + Repeat("<a></a>", 50) + "</r>",
-    };
-    for (const auto& text : cases) {
-        bool ok = false;
-        int parsed = ParsedDepth(text, &ok);
-        EXPECT_EQ(ScannedDepth(text), static_cast<std::size_t>(parsed)) << text;
-    }
-}
-
-TEST(XmlGuard, DepthLimitBoundary) {
-    for (std::size_t depth : {kMaxXmlDepth, kMaxXmlDepth + 1}) {
-        const std::string text = Repeat("<a>", static_cast<int>(depth)) + "x" + Repeat("</a>", static_cast<int>(depth));
-        TiXmlDocument doc;
-        EXPECT_EQ(ParseXmlGuarded(doc, text), depth <= kMaxXmlDepth ? XmlParse::Ok : XmlParse::TooDeep) << depth;
-        EXPECT_EQ(doc.RootElement() != nullptr, depth <= kMaxXmlDepth);
-    }
-}
-
-TEST(XmlGuard, NeverBelowTheParserOnRandomDocuments) {
-    const char* const tokens[] = {"<a", "<b", ">", "/>", "</a>", "</b>", "</a", "<!--", "-->", "<![CDATA[", "]]>",
-                                  "<?xml", "?>", "<!", "\"", "'", "=", " ", "x", "&", "&#", "&#x", ";", "1", "f",
-                                  "&lt;", "\xE3", "\xEF\xBB\xBF", "version", "encoding=\"UTF-8\"", "\n", "<", "/"};
-    const int tokenCount = static_cast<int>(sizeof tokens / sizeof tokens[0]);
-    std::mt19937 rng(20261207);
-    int wellFormed = 0;
-    for (int round = 0; round < 20000; ++round) {
-        std::string text;
-        int n = 1 + static_cast<int>(rng() % 60);
-        for (int i = 0; i < n; ++i) text += tokens[rng() % tokenCount];
-        bool ok = false;
-        const std::size_t parsed = static_cast<std::size_t>(ParsedDepth(text, &ok));
-        const std::size_t scanned = ScannedDepth(text);
-        ASSERT_GE(scanned, parsed) << text;
-        if (ok) {
-            ++wellFormed;
-            ASSERT_EQ(scanned, parsed) << text;
-        }
-    }
-    EXPECT_GT(wellFormed, 100);
 }

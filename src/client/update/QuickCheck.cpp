@@ -23,34 +23,37 @@ bool IsOnline() {
     return internet && internet->IsConnected();
 }
 
-const char* ParseFailure(XmlParse result) {
-    switch (result) {
-        case XmlParse::TooDeep: return "nested too deeply";
-        case XmlParse::NoRoot: return "no root element";
-        default: return "not well-formed";
-    }
-}
-
 int ReplyStatus(XmlParse result) {
     switch (result) {
         case XmlParse::Ok: return kReplyRead;
         case XmlParse::NoRoot: return kReplyNoRoot;
-        case XmlParse::TooDeep:
-        case XmlParse::TooManyAttributes: return kReplyTooDeep;
-        case XmlParse::NotWellFormed: break;
+        case XmlParse::NotWellFormed: return kReplyNotWellFormed;
+        case XmlParse::TooManyAngleBrackets:
+        case XmlParse::TooManyEqualSigns:
+        case XmlParse::TooManyAttributes: break;
     }
-    return kReplyNotWellFormed;
+    return kReplyRejected;
 }
 
 void LogParseFailure(const char16_t* what, XmlParse result, const std::string& detail) {
-    if (result == XmlParse::TooDeep)
-        LogError(u"%s rejected: nested deeper than %d levels", what, static_cast<int>(kMaxXmlDepth));
-    else if (result == XmlParse::TooManyAttributes)
-        LogError(u"%s rejected: more than %d attributes in one element", what, static_cast<int>(kMaxXmlAttributes));
-    else if (detail.empty())
-        LogError(u"%s unusable: %s", what, FromLatin1(ParseFailure(result)));
-    else
-        LogError(u"%s unusable: %s (%s)", what, FromLatin1(ParseFailure(result)), FromLatin1(detail));
+    switch (result) {
+        case XmlParse::TooManyAngleBrackets:
+            LogError(u"%s rejected: more than %d \"<\" characters", what, static_cast<int>(kMaxXmlAngleBrackets));
+            break;
+        case XmlParse::TooManyEqualSigns:
+            LogError(u"%s rejected: more than %d \"=\" characters", what, static_cast<int>(kMaxXmlEqualSigns));
+            break;
+        case XmlParse::TooManyAttributes:
+            LogError(u"%s rejected: more than %d attributes in one element", what,
+                     static_cast<int>(kMaxXmlAttributes));
+            break;
+        case XmlParse::NoRoot: LogError(u"%s unusable: no root element", what); break;
+        default:
+            if (detail.empty())
+                LogError(u"%s unusable: not well-formed", what);
+            else
+                LogError(u"%s unusable: not well-formed (%s)", what, FromLatin1(detail));
+    }
 }
 
 // Text of the first child element `name` of `root`, when it has one.

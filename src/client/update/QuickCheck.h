@@ -15,7 +15,7 @@ constexpr int kReplyRead = 0;
 constexpr int kReplyNoText = 1;
 constexpr int kReplyNotWellFormed = 10;
 constexpr int kReplyNoRoot = 11;
-constexpr int kReplyTooDeep = 13;  // rejected unparsed: nested beyond kMaxXmlDepth
+constexpr int kReplyRejected = 13;  // beyond a bound of the reply guard
 
 class QuickCheck : public UpdaterBase {
 public:

@@ -1,6 +1,8 @@
 #pragma once
-// Parsing of texts from outside with TinyXML, guarded against nesting deep
-// enough to exhaust the stack of TinyXML's recursive parser.
+// Parsing of texts from outside with TinyXML, within bounds that need no
+// knowledge of the parser: the parser recurses once per nesting level, which
+// cannot exceed the number of "<", and compares each attribute with all
+// earlier ones of its element, which cannot outnumber the "=".
 #include <cstddef>
 #include <string>
 
@@ -8,18 +10,13 @@
 
 namespace brut {
 
-constexpr std::size_t kMaxXmlDepth = 256;
-constexpr std::size_t kMaxXmlAttributes = 64;  // per element
+constexpr std::size_t kMaxXmlAngleBrackets = 512;  // "<" in one document; real replies have a few dozen
+constexpr std::size_t kMaxXmlEqualSigns = 4096;    // "=" in one document
+constexpr std::size_t kMaxXmlAttributes = 64;      // per element
 
-// The deepest element nesting TinyXML's parser reaches on `text` (a zero-
-// terminated text followed by at least four more zero bytes), found without
-// recursion by following the parser's own reading rules. Scanning stops once
-// the depth exceeds `limit`.
-std::size_t XmlParseDepth(const char* text, std::size_t limit);
+enum class XmlParse { Ok, NotWellFormed, NoRoot, TooManyAngleBrackets, TooManyEqualSigns, TooManyAttributes };
 
-enum class XmlParse { Ok, NotWellFormed, NoRoot, TooDeep, TooManyAttributes };
-
-// Parses `text` into `document` unless it nests deeper than kMaxXmlDepth;
+// Parses `text` into `document` unless it exceeds one of the bounds above;
 // `errorText` names TinyXML's complaint for NotWellFormed.
 XmlParse ParseXmlGuarded(TiXmlDocument& document, const std::string& text, std::string* errorText = nullptr);
 
