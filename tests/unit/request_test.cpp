@@ -55,6 +55,7 @@ TEST(ToXmlText, SingleBytesOrPlainName) {
         {u"", ""},
         {u"Caf\u00E9 & <Co>", "Caf\xE9 & <Co>"},
         {u"\u00FF\u0001", "\xFF\x01"},
+        {u"\u0100", "~1W"},  // the first unit beyond a single byte
         {u"Caf\u00E9 \u3042-1.0", "Caf ~48E1.0"},      // any unit >= 256: the whole value is rewritten
         {u"\u20AC", "~32S"},
     };
