@@ -1,7 +1,7 @@
 // Start-up and shut-down: the whole run happens inside InitInstance.
 #include "app/BRUptide.h"
 
-#include <atomic>
+#include <memory>
 
 #include "app/CmdLineInfo.h"
 #include "log/Log.h"
@@ -22,33 +22,6 @@ plat::ThreadRoutine gBannerRoutine = nullptr;
 
 void DebugBox(const char16_t* text) { plat::Sys().ShowMessageBox(text, u"Debug", plat::kMbOk); }
 
-// Until a dialog is installed the run still performs its check, on the check
-// thread as the dialog would, and then ends with end code 1.
-struct CheckRun {
-    UpdaterBase* checker;
-    ResultPair result{1, 0};
-    std::atomic<bool> done{false};
-};
-uint32_t CheckThread(void* arg) {
-    auto* run = static_cast<CheckRun*>(arg);
-    run->result = run->checker->CheckForUpdate();
-    run->done.store(true);
-    return 0;
-}
-int RunWithoutDialog(UpdaterBase& checker) {
-    CheckRun run{&checker};
-    plat::ThreadHandle thread = plat::Sys().StartThread(&CheckThread, &run);
-    if (!thread) return 1;
-    // The thread uses objects on this stack: never leave before it has ended.
-    while (!run.done.load()) {
-        if (plat::Sys().WaitThread(thread, 1000) == plat::kWaitFailed) plat::Sys().Sleep(100);
-    }
-    plat::Sys().WaitThread(thread, 1000);
-    plat::Sys().CloseThread(thread);
-    LogInfo(u"UpdateResult %d", run.result.mUpdateResult);
-    return 1;
-}
-
 }  // namespace
 
 void InstallDialogRunner(DialogRunner* runner) { gDialogRunner = runner; }
@@ -57,10 +30,11 @@ void InstallBannerRoutine(plat::ThreadRoutine routine) { gBannerRoutine = routin
 bool BRUptide::InitInstance() {
     if (ReadDebugFlag() != 0) DebugBox(u"BRUptide start");
 
-    CmdLineInfo cmdLine;
-    ParseCommandLine(cmdLine);
+    // On the heap: a thread the dialog started may outlive the dialog (see below).
+    auto cmdLine = std::make_unique<CmdLineInfo>();
+    ParseCommandLine(*cmdLine);
 
-    ProgramInfo record = cmdLine.mProgramInfo;
+    ProgramInfo record = cmdLine->mProgramInfo;
     record.EditionDisplayName.clear();
     DiscoverProgramInfo(record);
 
@@ -77,20 +51,27 @@ bool BRUptide::InitInstance() {
 
     ClearUpdateResult(info);
 
-    QuickCheck checker;
+    auto checker = std::make_unique<QuickCheck>();
     LogInfo(u"StartParameter: %s", plat::Sys().CommandLine());
-    checker.mCmdLineInfo = &cmdLine;
+    checker->mCmdLineInfo = cmdLine.get();
 
     // The banner is fetched in the background and never waited for.
     intptr_t bannerThread = -1;
-    if (!cmdLine.mIsUpdateSilent && gBannerRoutine) {
+    if (!cmdLine->mIsUpdateSilent && gBannerRoutine) {
         bannerThread = plat::Sys().StartThread(gBannerRoutine, nullptr);
     }
 
-    mExitCode = gDialogRunner ? gDialogRunner->RunModal(cmdLine, checker, bannerThread) : RunWithoutDialog(checker);
+    // The dialog's end code is the exit code; without a dialog the modal run yields -1.
+    mExitCode = gDialogRunner ? gDialogRunner->RunModal(*cmdLine, *checker, bannerThread) : -1;
     // The dialog kept the handle while it ran; the thread itself is never waited for.
     plat::Sys().CloseThread(bannerThread);
     LogInfo(u"ExitCode %d", mExitCode);
+    // A check or hand-off still running (the user closed the dialog meanwhile) keeps
+    // using the checker and the command line: they are left to the process end.
+    if (gDialogRunner && gDialogRunner->ThreadStillRunning()) {
+        cmdLine.release();
+        checker.release();
+    }
     return false;
 }
 

@@ -9,12 +9,15 @@ namespace brut {
 class CmdLineInfo;
 class UpdaterBase;
 
-// Runs the modal dialog for a prepared run and returns its end code. Installed
-// by the user-interface layer; without one the run ends at once with code 1.
+// Runs the modal dialog for a prepared run and returns its end code (-1 when
+// the dialog cannot be created). Installed by the user-interface layer.
 class DialogRunner {
 public:
     virtual ~DialogRunner() = default;
     virtual int RunModal(CmdLineInfo& cmdLine, UpdaterBase& checker, intptr_t bannerThread) = 0;
+    // True when a thread the dialog started had not ended when the dialog did:
+    // what that thread uses must then live until the process ends.
+    virtual bool ThreadStillRunning() const { return false; }
 };
 void InstallDialogRunner(DialogRunner* runner);
 // The banner download routine started at start-up unless "UpdateSilent" was given.

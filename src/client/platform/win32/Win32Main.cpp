@@ -1,4 +1,5 @@
 #include "app/BRUptide.h"
+#include "platform/win32/Win32Dialog.h"
 #include "platform/win32/Win32Platform.h"
 
 #include <commctrl.h>
@@ -10,6 +11,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
     plat::Install(plat::win32::RealPlatform());
+    brut::InstallDialogRunner(&plat::win32::DialogWindowRunner());
     brut::BRUptide app;
     app.InitInstance();
     return app.ExitInstance();
