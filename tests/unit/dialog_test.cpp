@@ -6,6 +6,7 @@
 #include "app/CmdLineInfo.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
+#include "net/Download.h"
 #include "system/Settings.h"
 #include "ui/Dialog.h"
 #include "ui/Texts.h"
@@ -73,7 +74,12 @@ public:
 class FakeChecker : public UpdaterBase {
 public:
     ResultPair CheckForUpdate() override { ++checks; return check; }
-    ResultPair StartWorker(DownloadCallback*) override { ++handOffs; return handOff; }
+    ResultPair StartWorker(DownloadCallback* progress) override {
+        ++handOffs;
+        // What the worker download reports reaches the dialog's progress bar.
+        if (progress) progress->OnProgress(30, 120, 5, u"");
+        return handOff;
+    }
     ResultPair check{1, 0}, handOff{14, 0};
     int checks = 0, handOffs = 0;
 };
@@ -772,4 +778,60 @@ TEST_F(DialogTest, HandOffWindowAndProgress) {
     EXPECT_EQ(view.progress, 0);
     dialog.reset();
     EXPECT_EQ(TheDialog.load(), nullptr);
+}
+
+TEST_F(DialogTest, HandOffGetsTheWindowAndFeedsTheProgressBar) {
+    checker.check = {3, 0};
+    Dialog& d = Run(QC);
+    EXPECT_EQ(checker.mHandOffWindow, &d);
+    d.OnBtnClickedNowButton();
+    EXPECT_EQ(view.progress, 25);
+}
+
+TEST_F(DialogTest, InstallAndReplaceRestartsAsStub) {
+    struct Case { uint32_t startError; bool debug; int end; Sent sent; int32_t state; };
+    const Case cases[] = {
+        {0, false, 0, {u"offer 2 Sample 5.1.0 major 6", u"status 8 id 0"}, PLEASE_CONTACT_SUPPORT},
+        {0, true, 0, {u"offer 2 Sample 5.1.0 major 6", u"status 8 id 0"}, PLEASE_CONTACT_SUPPORT},
+        // A restart that failed shows the dialog again and is not reported as handed over.
+        {2, false, kNone, {u"offer 2 Sample 5.1.0 major 6"}, PLEASE_CONTACT_SUPPORT},
+    };
+    info.DisplayName = u"Sample \"Q\"";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.startError);
+        fake::ClearLog(fp);
+        fp.registry = fake::FakeRegistry();
+        if (c.debug) fp.registry.SetDword(plat::Hive::CurrentUser, kSettingsKey, u"Debug", 1);
+        fp.processes.starts.clear();
+        fp.processes.startError = c.startError;
+        fp.system.boxes.clear();
+        view = RecordingView();
+        reports.sent.clear();
+        checker.check = {16, 0};
+        Dialog& d = Run(QC);
+        ASSERT_EQ(d.mDialogState, UPGRADE_OFFER);
+        view.controls[radInstallNowMajorUpgradePopup].checked = true;
+        d.OnCommand(radInstallNowMajorUpgradePopup);
+        DialogVisible.store(0);
+        d.OnCommand(CONTINUE_BUTTON);
+        ASSERT_EQ(fp.processes.starts.size(), 1u);
+        const auto& start = fp.processes.starts[0];
+        EXPECT_FALSE(start.shell);
+        EXPECT_EQ(start.program, fp.system.modulePath);
+        EXPECT_EQ(start.commandLine, u"\"" + fp.system.modulePath +
+                                         u"\" -IsStubExe -ProgramName \"Sample\" -DisplayName \"Sample \"Q\"\" "
+                                         u"-Language 1033 -ProgramVersion \"6.0.0\" -ForceUpdate");
+        EXPECT_EQ(EndCode(), c.end);
+        EXPECT_EQ(reports.sent, c.sent);
+        EXPECT_EQ(d.mDialogState, c.state);
+        EXPECT_EQ(view.shownOnTop, c.startError ? 1 : 0);
+        EXPECT_EQ(DialogVisible.load(), c.startError ? 1 : 0);
+        EXPECT_EQ(fp.system.boxes.size(), c.debug ? 1u : 0u);
+        if (c.debug) {
+            EXPECT_EQ(fp.system.boxes[0].text, u"BRUptideWorkerStub starting ...");
+            EXPECT_EQ(fp.system.boxes[0].caption, u"Debug");
+        }
+        EXPECT_TRUE(Log(u"INF Dialog::OnTimer: PLEASE_CONTACT_SUPPORT"));
+        dialog.reset();
+    }
 }

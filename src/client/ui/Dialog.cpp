@@ -2,6 +2,7 @@
 
 #include "app/CmdLineInfo.h"
 #include "log/Log.h"
+#include "net/Download.h"
 #include "platform/Platform.h"
 #include "system/Settings.h"
 #include "ui/Texts.h"
@@ -288,6 +289,8 @@ int Dialog::OnInitDialog() {
     DialogVisible.store(mCmdLineInfo->mIsUpdateCheckSilent || mCmdLineInfo->mIsUpdateSilent ? 0 : 1);
     SetDialogState(CHECK_SERVER);
 
+    // The hand-off hides this window and passes its position on.
+    if (mQuickCheck) mQuickCheck->mHandOffWindow = this;
     mWorkThread = -1;
     StartWorkThread(&Dialog::CheckThread, kPollCheckMs, u"Can\u00b4t create update thread");
     EndIfNobodyCanAnswer();
@@ -332,8 +335,11 @@ uint32_t Dialog::CheckThread(void* quickCheck) {
 
 uint32_t Dialog::HandOffThread(void* quickCheck) {
     auto* checker = static_cast<UpdaterBase*>(quickCheck);
-    if (!TheDialog.load() || !checker) return 0;
-    ResultPair result = checker->StartWorker(nullptr);
+    Dialog* owner = TheDialog.load();
+    if (!owner || !checker) return 0;
+    // The worker download's byte counts move the progress bar.
+    DownloadCallback progress(owner);
+    ResultPair result = checker->StartWorker(&progress);
     if (Dialog* dialog = TheDialog.load()) dialog->StoreResult(result);
     return 0;
 }
