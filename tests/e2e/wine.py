@@ -530,6 +530,10 @@ class WinePrefix:
                 return ids
             time.sleep(0.1)
 
+    def x_map_watch(self):
+        """An XMapWatch on this prefix's display (a context manager)."""
+        return XMapWatch(self.display, self.env)
+
     def x_key(self, window, *keys):
         """Focuses the window and types keys (xdotool key names: Return, Escape, alt+F4, ...)."""
         # A window that was just mapped may refuse the focus for a moment.
@@ -549,6 +553,40 @@ class WinePrefix:
         """Environment for a real system locale: name is de_DE, ja_JP or en_US."""
         locdir = ensure_locale(name, self.locale_dir or self.workdir / "locale")
         return {"LANG": f"{name}.UTF-8", "LOCPATH": str(locdir), "LC_ALL": None}
+
+
+class XMapWatch:
+    """Every top-level X window mapped on the display while it runs, however briefly:
+    Wine maps a window's X counterpart exactly when the window becomes visible."""
+
+    def __init__(self, display, env):
+        self._out = tempfile.TemporaryFile()
+        self._proc = subprocess.Popen(["xev", "-display", display, "-root", "-event", "substructure"],
+                                      env=env, stdin=subprocess.DEVNULL, stdout=self._out,
+                                      stderr=subprocess.DEVNULL, start_new_session=True)
+        self.maps = None
+        # xev says nothing until an event comes: give it time to select its events.
+        time.sleep(0.5)
+        if self._proc.poll() is not None:
+            raise WineError("xev did not start: run scripts/setup")
+
+    def stop(self):
+        """Ends the watch; returns the X ids of the windows mapped meanwhile."""
+        if self.maps is None:
+            time.sleep(0.2)  # let the X server's last events reach xev
+            self._proc.terminate()
+            self._proc.wait()
+            self._out.seek(0)
+            text = self._out.read().decode("latin-1")
+            self._out.close()
+            self.maps = re.findall(r"^MapNotify event.*\n.*window (0x[0-9a-f]+)", text, re.M)
+        return self.maps
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop()
 
 
 def _font_installed(name):
@@ -593,7 +631,7 @@ def base_env(prefix, display):
 # ---------------------------------------------------------------- the client
 
 class ClientResult:
-    def __init__(self, exit_code, timed_out, pid, cmdline, logs, elapsed, started, ended):
+    def __init__(self, exit_code, timed_out, pid, cmdline, logs, elapsed, started, ended, shown=None, watched=None):
         self.exit_code = exit_code
         self.timed_out = timed_out
         self.pid = pid
@@ -602,6 +640,10 @@ class ClientResult:
         self.elapsed = elapsed
         self.started = started  # UTC, naive
         self.ended = ended
+        # Watched runs only: every top-level window of the client that became visible
+        # (hwnd, title, class, after_ms), and the watcher's own counts (polls, events).
+        self.shown = shown
+        self.watched = watched
 
     def log(self, program):
         """The log file written under that program name (asserts there is exactly one)."""
@@ -616,8 +658,9 @@ class ClientResult:
 class ClientProcess:
     """A running client started through wine-probe; the probe reports its pid and then its exit code."""
 
-    def __init__(self, prefix, exe_win, cmdline, timeout, env, cwd_win):
+    def __init__(self, prefix, exe_win, cmdline, timeout, env, cwd_win, watch=False):
         self.prefix = prefix
+        self.watch = watch
         self.cmdline = cmdline
         self.timeout = timeout
         self.started = datetime.datetime.now(datetime.timezone.utc).replace(tzinfo=None)
@@ -625,7 +668,8 @@ class ClientProcess:
         self._work = prefix.new_workdir("run")
         cmdfile = self._work / "cmdline.txt"
         cmdfile.write_bytes((exe_win + "\n" + cmdline + "\n").encode("utf-8"))
-        self._argv = [WINE64, str(prefix.probe_exe), "runfile", str(int(timeout * 1000)), prefix.win_path(cmdfile),
+        self._argv = [WINE64, str(prefix.probe_exe), "runwatch" if watch else "runfile", str(int(timeout * 1000)),
+                      prefix.win_path(cmdfile),
                       cwd_win]
         self._env = prefix.merged_env(env)
         self.attempts = 0
@@ -703,8 +747,12 @@ class ClientProcess:
         if not timed_out and not re.fullmatch(r"-?\d+", last):
             raise WineError(f"wine-probe gave no exit code: {lines} {self._err_text()}")
         code = None if timed_out else int(last)
+        shown = [json.loads(l[6:]) for l in lines if l.startswith("shown ")] if self.watch else None
+        watched = next((json.loads(l[8:]) for l in lines if l.startswith("watched ")), None) if self.watch else None
+        if self.watch and watched is None:
+            raise WineError(f"wine-probe did not report its watch: {lines}")
         self._result = ClientResult(code, timed_out, self.pid, self.cmdline, read_logs(self.prefix.log_dir),
-                                    time.monotonic() - self._t0, self.started, ended)
+                                    time.monotonic() - self._t0, self.started, ended, shown, watched)
         return self._result
 
     def finish(self, timeout=None, close_after=8.0):
@@ -797,19 +845,20 @@ class Client:
         tail = cmdline if cmdline is not None else " ".join(quote_arg(a) for a in (args or []))
         return line + (" " + tail if tail else "")
 
-    def start(self, args=None, cmdline=None, timeout=60, env=None, cwd=None, clean=True):
+    def start(self, args=None, cmdline=None, timeout=60, env=None, cwd=None, clean=True, watch=False):
+        """watch=True: the probe watches the client's windows the whole run (ClientResult.shown)."""
         if clean:
             self.clean_logs()
         cwd = cwd or self.prefix.new_workdir("cwd")
         p = ClientProcess(self.prefix, self.exe_win, self.command_line(args, cmdline), timeout, env,
-                          self.prefix.win_path(cwd))
+                          self.prefix.win_path(cwd), watch)
         self._procs.append(p)
         return p
 
-    def run(self, args=None, cmdline=None, timeout=60, env=None, cwd=None, clean=True, close_after=8.0):
+    def run(self, args=None, cmdline=None, timeout=60, env=None, cwd=None, clean=True, close_after=8.0, watch=False):
         """Runs to the end; a run that still shows windows after close_after seconds is ended
         as a user would end it (see ClientProcess.finish)."""
-        return self.start(args, cmdline, timeout, env, cwd, clean).finish(close_after=close_after)
+        return self.start(args, cmdline, timeout, env, cwd, clean, watch).finish(close_after=close_after)
 
     def screenshot(self, label):
         self._shots += 1

@@ -5,6 +5,9 @@
 //   run TIMEOUT_MS EXE [ARGS...]        start EXE, wait, print its exit code
 //   runfile TIMEOUT_MS FILE [CWD]       FILE (UTF-8): line 1 the program,
 //                                       line 2 the whole command line, verbatim
+//   runwatch TIMEOUT_MS FILE [CWD]      runfile, watching the program's top-level
+//                                       windows all the while: a "shown" line
+//                                       (JSON) for each one that became visible
 //   windows                             top-level windows
 //   wait TITLE TIMEOUT_MS [gone]        wait for a visible window (or its end)
 //   controls TITLE                      child windows of a top-level window
@@ -28,6 +31,7 @@
 // 3 window or control not found, 4 the program could not be started.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -183,7 +187,69 @@ std::wstring Quote(const std::wstring& a) {
     return r + L"\"";
 }
 
-int Run(DWORD timeoutMs, const std::wstring& program, std::wstring cmdline, const wchar_t* cwd) {
+// --- watching a program's windows
+
+struct Watch {
+    DWORD pid = 0;
+    std::vector<HWND> seen;
+    DWORD start = 0;
+    unsigned long polls = 0, events = 0;
+};
+Watch* gWatch = nullptr;
+
+void NoteShown(HWND h) {
+    Watch& w = *gWatch;
+    for (HWND s : w.seen)
+        if (s == h) return;
+    w.seen.push_back(h);
+    Out("shown {\"hwnd\":" + Hex(h) + ",\"title\":" + Json(WindowText(h)) + ",\"class\":" + Json(ClassOf(h)) +
+        ",\"after_ms\":" + std::to_string(GetTickCount() - w.start) + "}\n");
+}
+
+BOOL CALLBACK PollTop(HWND h, LPARAM) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == gWatch->pid && IsWindowVisible(h)) NoteShown(h);
+    return TRUE;
+}
+
+// Told by the system the moment any window of the program is shown; the polling
+// between events catches what a hook might miss.
+void CALLBACK OnShow(HWINEVENTHOOK, DWORD, HWND h, LONG object, LONG, DWORD, DWORD) {
+    if (object != OBJID_WINDOW || !h) return;
+    ++gWatch->events;
+    HWND top = GetAncestor(h, GA_ROOT);
+    if (top && IsWindowVisible(top)) PollTop(top, 0);
+}
+
+DWORD WaitWatching(HANDLE process, DWORD pid, DWORD timeoutMs) {
+    Watch watch;
+    watch.pid = pid;
+    watch.start = GetTickCount();
+    gWatch = &watch;
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_SHOW, EVENT_OBJECT_SHOW, nullptr, OnShow, pid, 0,
+                                         WINEVENT_OUTOFCONTEXT);
+    const DWORD start = watch.start;
+    DWORD result = WAIT_TIMEOUT;
+    for (;;) {
+        EnumWindows(PollTop, 0);
+        ++watch.polls;
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= timeoutMs) break;
+        result = MsgWaitForMultipleObjects(1, &process, FALSE, std::min<DWORD>(2, timeoutMs - spent), QS_ALLINPUT);
+        if (result == WAIT_OBJECT_0) break;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        result = WAIT_TIMEOUT;
+    }
+    if (hook) UnhookWinEvent(hook);
+    Out("watched {\"polls\":" + std::to_string(watch.polls) + ",\"events\":" + std::to_string(watch.events) +
+        ",\"hook\":" + (hook ? "true" : "false") + "}\n");
+    gWatch = nullptr;
+    return result;
+}
+
+int Run(DWORD timeoutMs, const std::wstring& program, std::wstring cmdline, const wchar_t* cwd, bool watch = false) {
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -205,7 +271,7 @@ int Run(DWORD timeoutMs, const std::wstring& program, std::wstring cmdline, cons
     }
     // The pid first, so that a caller can find the program's windows meanwhile.
     Out("pid " + std::to_string(pi.dwProcessId) + "\n");
-    DWORD w = WaitForSingleObject(pi.hProcess, timeoutMs);
+    DWORD w = watch ? WaitWatching(pi.hProcess, pi.dwProcessId, timeoutMs) : WaitForSingleObject(pi.hProcess, timeoutMs);
     if (w != WAIT_OBJECT_0) {
         TerminateProcess(pi.hProcess, 0xDEAD);
         bool ended = WaitForSingleObject(pi.hProcess, 5000) == WAIT_OBJECT_0;
@@ -376,7 +442,7 @@ int Main(int argc, wchar_t** argv) {
         for (int i = 4; i < argc; ++i) line += L" " + Quote(argv[i]);
         return Run(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)), argv[3], line, nullptr);
     }
-    if (cmd == L"runfile" && argc >= 4) {
+    if ((cmd == L"runfile" || cmd == L"runwatch") && argc >= 4) {
         std::string raw;
         if (!ReadUtf8File(argv[3], raw)) {
             Out("error " + std::to_string(GetLastError()) + "\n");
@@ -389,7 +455,8 @@ int Main(int argc, wchar_t** argv) {
         // Only the file's own final line feed is not part of the command line.
         if (!rest.empty() && rest.back() == '\n') rest.pop_back();
         const wchar_t* cwd = argc >= 5 ? argv[4] : nullptr;
-        return Run(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)), program, Wide(rest), cwd);
+        return Run(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)), program, Wide(rest), cwd,
+                   cmd == L"runwatch");
     }
     if (cmd == L"windows") return CmdWindows();
     if (cmd == L"kill" && argc >= 3) {
