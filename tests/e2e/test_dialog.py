@@ -10,6 +10,7 @@ import pytest
 
 import wine
 from service_fixture import start_service, untrusted_cert  # noqa: F401 (fixtures)
+from test_check import offline_client  # noqa: F401 (fixture)
 
 PRODUCT, VERSION, DISPLAY = "Sample", "5.1.0", "Sample Pro"
 TITLE = "Brindle Uptide 9.0.8"
@@ -335,6 +336,18 @@ def test_error_states_close_with_1(client, start_service, case):
     client.prefix.click(TITLE, CLOSE)
     assert p.wait().exit_code == 1
     assert reports(svc) == [("ReportUpdateStatus", status)]
+
+
+def test_offline_machine_shows_connection_failed(offline_client):
+    client = offline_client
+    p = client.start(args_for(), timeout=60)
+    ctrls = wait_state(client.prefix, OFFLINE_TEXT)
+    assert visible(ctrls) == {MESSAGE: OFFLINE_TEXT, UPDATE_NOW: "Install", CLOSE: "Close"}
+    client.prefix.click(TITLE, CLOSE)
+    r = p.wait()
+    assert r.exit_code == 1
+    # The report of the failure cannot reach anybody; it is tried all the same.
+    assert r.log(PRODUCT).find("CreateUpdateStatusXml start")
 
 
 def test_stub_run_asks_to_cancel_the_installation(client, start_service):
