@@ -24,6 +24,17 @@ void QuietMachine::Use() {
     brut::GetLog().Initialise(brut::LOG_OFF, true);  // set up, and nothing passes
 }
 
+void QuietMachine::Clean() {
+    fp.files = fake::FakeFiles();
+    fp.registry = fake::FakeRegistry();
+}
+
+bool OneIn(const uint8_t* data, std::size_t size, uint32_t n) {
+    uint32_t h = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
+    return h % n == 0;
+}
+
 uint8_t Input::Byte() { return mPos < mSize ? mData[mPos++] : 0; }
 
 uint32_t Input::U32() {

@@ -54,8 +54,15 @@ struct Machine {
 struct QuietMachine {
     explicit QuietMachine(plat::Internet* internet = nullptr);
     void Use();
+    // Empty files and registry (the log is off and keeps no file): what an input left
+    // behind is freed by the input itself, which keeps libFuzzer's leak check quiet.
+    void Clean();
     fake::FakePlatform fp;
 };
+
+// True for a fixed one in `n` of all inputs, chosen by a hash of the whole input: the
+// mutator cannot steer towards it, so costly variants stay as rare as intended.
+bool OneIn(const uint8_t* data, std::size_t size, uint32_t n);
 
 std::string Printable(const std::u16string& text);  // for failure details
 std::string Printable(const std::string& bytes);

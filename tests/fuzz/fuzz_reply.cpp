@@ -115,10 +115,7 @@ int32_t Exchange(QuickCheck& check) {
 // One input in 64; every input in the corpus regression run (BRUT_FUZZ_ALL set).
 bool Sampled(const uint8_t* data, std::size_t size) {
     static const bool all = std::getenv("BRUT_FUZZ_ALL") != nullptr;
-    if (all) return true;
-    uint32_t h = 2166136261u;
-    for (std::size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
-    return h % 64 == 0;
+    return all || fuzz::OneIn(data, size, 64);
 }
 
 }  // namespace

@@ -51,11 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return true;
     }();
     (void)keepBlanks;
-    if (quiet.fp.files.createdDirectories.size() > 4096) {
-        quiet.fp.files = fake::FakeFiles();
-        quiet.Use();
-        quiet.fp.files.AddDirectory(fake::kTempDir);
-    }
+    struct Clean {
+        ~Clean() { quiet.Clean(); }  // working directories and the GUID go with the input
+    } clean;
+    quiet.fp.files.AddDirectory(fake::kTempDir);
 
     fuzz::Input in(data, size);
     const uint8_t switches = in.Byte();
@@ -84,11 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::unique_ptr<TiXmlDocument> built = BuildQuickCheckXml(&error, info, isQuickCheck);
     const std::string xml = built ? SerializeXml(*built) : std::string();
 
-    if (!worker.empty()) {
-        quiet.fp.files.RemoveFile(worker);
-        quiet.fp.versions.blocks.clear();
-    }
-    if (hasGuid) quiet.fp.registry.SetText(plat::Hive::LocalMachine, guidKey, u"MachineGuid", u"", false);
+    quiet.fp.versions.blocks.clear();
     auto what = [&] { return "document " + fuzz::Printable(xml); };
 
     FUZZ_CHECK(built != nullptr && error == 0, what());
@@ -102,7 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<std::pair<std::string, std::string>> expected = {
         {"Version", "9.0.8"},
         {"MAC", ""},
-        {"UptideWorkerVersion", worker.empty() ? "" : SingleBytes(workerVersion)},
+        // A version string ends at its first zero and is trimmed.
+        {"UptideWorkerVersion", worker.empty() ? "" : SingleBytes(Trim(workerVersion.substr(0, workerVersion.find(u'\0'))))},
         {"OsVersion", "10.0"},
         {"OsProductType", type == 1 ? "WorkStation" : type == 2 ? "DomainController" : "Server"},
         {"OsLanguage", "1033"},
