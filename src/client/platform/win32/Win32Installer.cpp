@@ -106,7 +106,7 @@ private:
     IWbemClassObject* mObject;
 };
 
-class Win32WmiSession : public WmiSession {
+class Win32WmiSession final : public WmiSession {
 public:
     ~Win32WmiSession() override { ReleaseAll(); }
 
