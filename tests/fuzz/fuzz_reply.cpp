@@ -11,6 +11,7 @@
 //   bit 0  the QuickCheck switch        bit 1  WriteCheckResultToReg
 //   bit 2  a cached worker exists       bit 3  the body arrives one byte per read
 #include <cstdlib>
+#include <memory>
 #include <set>
 
 #include <tinyxml.h>
@@ -73,21 +74,21 @@ Expected ReadPlainly(const std::string& body) {
 }
 
 struct Setup {
-    ProgramInfo info;
+    std::shared_ptr<ProgramInfo> info = std::make_shared<ProgramInfo>();
     CmdLineInfo cmd;
     bool cachedWorker = false;
     fake::Exchange exchange;
     QuickCheck check;
     Setup(uint8_t switches, const std::string& body) {
-        info.ProgramName = u"PhotoStudio";
-        info.DisplayName = u"PhotoStudio";
-        info.ProgramVersionNumber = u"21.0";
+        info->ProgramName = u"PhotoStudio";
+        info->DisplayName = u"PhotoStudio";
+        info->ProgramVersionNumber = u"21.0";
         cmd.mIsQuickCheck = switches & 1;
         cmd.mIsWriteCheckResultToReg = (switches >> 1) & 1;
         cachedWorker = (switches >> 2) & 1;
         exchange.body = body;
         if (switches & 8) exchange.readChunk = 1;
-        check.SetProgramInfo(&info);
+        check.SetProgramInfo(info);
         check.mCmdLineInfo = &cmd;
     }
     void Place(fake::FakePlatform& fp) {
@@ -194,12 +195,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                    what());
 
         // The check time is stored exactly when the service was unusable or reported an error.
-        const bool stamped = m.fp.registry.HasValue(plat::Hive::LocalMachine, VersionKey(full.info), u"LastUpdateCheck");
+        const bool stamped = m.fp.registry.HasValue(plat::Hive::LocalMachine, VersionKey(*full.info), u"LastUpdateCheck");
         FUZZ_CHECK(stamped == (code == 9 || code == 12), what());
 
         // The result for the calling product: the table's codes only, flag 1 for an update.
         const fake::RegValue* result =
-            m.fp.registry.Value(plat::Hive::CurrentUser, ProductKey(full.info), u"UpdateResult");
+            m.fp.registry.Value(plat::Hive::CurrentUser, ProductKey(*full.info), u"UpdateResult");
         const bool hasText = code == 3 || code == 4 || code == 7 || code == 9 || code == 12 || code == 16;
         FUZZ_CHECK((result != nullptr) == (full.cmd.mIsWriteCheckResultToReg && hasText), what());
         if (result) {
