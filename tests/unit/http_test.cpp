@@ -150,43 +150,51 @@ TEST_F(HttpTest, ThrownFailuresGiveCodeDescriptionAndPrefixedLine) {
     struct Case {
         const char* step;
         uint32_t code;
+        std::u16string description;
+        uint32_t result;
         std::vector<std::u16string> errors;
     };
     const std::u16string d = u"The server name or address could not be resolved";
+    const std::u16string cut(1023, u'd');
     const Case cases[] = {
-        {"connect", 12007, {u"extract server and objects failed because: " + d}},
-        {"open", 12029, {u"open request failed because: " + d}},
-        {"send", 12045, {u"send the request failed because: " + d, d}},
-        {"read", 12030, {u"read the response failed because: " + d}},
+        {"session", 12001, d, 12001, {u"no Internet session because: " + d}},
+        {"connect", 12007, d, 12007, {u"extract server and objects failed because: " + d}},
+        {"open", 12029, d, 12029, {u"open request failed because: " + d}},
+        {"send", 12045, d, 12045, {u"send the request failed because: " + d, d}},
+        {"read", 12030, d, 12030, {u"read the response failed because: " + d}},
+        // A thrown code 0 must not read as success; a description is kept to 1023 characters.
+        {"connect", 0, cut, kPostNotSent, {u"extract server and objects failed because: " + cut}},
+        {"connect", 12007, cut + u"d", 12007, {u"extract server and objects failed because: " + cut}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.step);
+        SCOPED_TRACE(std::string(c.step) + " " + std::to_string(c.code) + " " + std::to_string(c.description.size()));
         ClearLog(fp);
+        net.requests.clear();
+        net.script.clear();
         fake::Exchange e;
         e.body = "partial body";
-        const plat::InetError thrown = fake::Thrown(c.code, d);
-        if (std::string(c.step) == "connect") e.connectError = thrown;
-        if (std::string(c.step) == "open") e.openError = thrown;
-        if (std::string(c.step) == "send") e.sendError = thrown;
-        if (std::string(c.step) == "read") {
+        const plat::InetError thrown = fake::Thrown(c.code, c.description);
+        const std::string step = c.step;
+        net.sessionFails = step == "session";
+        net.sessionError = thrown;
+        if (step == "connect") e.connectError = thrown;
+        if (step == "open") e.openError = thrown;
+        if (step == "send") e.sendError = thrown;
+        if (step == "read") {
             e.readError = thrown;
             e.readFailsAfter = 4;
         }
+        fp.system.lastError = 0;
         std::u16string out;
-        EXPECT_EQ(Post(e, out), c.code);
-        EXPECT_EQ(out, d);
+        EXPECT_EQ(Post(e, out), c.result);
+        EXPECT_EQ(out, c.description.substr(0, 1023));
         EXPECT_EQ(LogErrors(fp), c.errors);
+        if (step == "session") {
+            // Remembered as the thread's last error, not thrown; nothing is sent.
+            EXPECT_EQ(fp.system.lastError, c.code);
+            EXPECT_TRUE(net.requests.empty());
+        }
     }
-}
-
-TEST_F(HttpTest, LongDescriptionIsCutAndThrownCodeZeroIsStillAFailure) {
-    fake::Exchange e;
-    e.connectError = fake::Thrown(0, std::u16string(2000, u'd'));
-    net.script.push_back(e);
-    CHttpWrapper http;
-    std::u16string out;
-    EXPECT_NE(http.PostUrl(kUrl, out), 0u);
-    EXPECT_EQ(out.size(), 1023u);
 }
 
 TEST_F(HttpTest, RefusedStepsGiveOneOrTwo) {
@@ -223,20 +231,6 @@ TEST_F(HttpTest, EmptyFormIsNotSent) {
     EXPECT_EQ(out, u"ok");
     EXPECT_FALSE(net.requests[0].sent);
     EXPECT_TRUE(net.requests[0].statusQueried);
-}
-
-TEST_F(HttpTest, SessionFailureIsRememberedNotThrown) {
-    net.sessionFails = true;
-    net.sessionError = fake::Thrown(12001, u"No more Internet handles can be allocated");
-    fp.system.lastError = 0;
-    CHttpWrapper http;
-    EXPECT_EQ(fp.system.lastError, 12001u);
-    http.AddPostArgument(u"A", u"1");
-    std::u16string out;
-    EXPECT_EQ(http.PostUrl(kUrl, out), 12001u);
-    EXPECT_EQ(out, u"No more Internet handles can be allocated");
-    EXPECT_TRUE(net.requests.empty());
-    EXPECT_EQ(LogErrors(fp).size(), 1u);
 }
 
 TEST_F(HttpTest, EveryBodyByteBecomesOneCharacter) {

@@ -95,26 +95,34 @@ TEST_F(LogTest, FileNameStampAndProcessId) {
     EXPECT_EQ(log.ExpandTemplate(u"%P%P"), u"42424242");
 }
 
-TEST_F(LogTest, NamePartOfTheFile) {
-    SetupLog(u"");
-    EXPECT_TRUE(fp.files.HasFile(kLogDir + u"20261207115805_.log"));
-
-    SetupLog(u"..\\..\\a:b/c*?");
-    EXPECT_EQ(GetLog().Path(), kLogDir + u"20261207115805_.._.._a_b_c__.log");
-
-    SetupLog(std::u16string(400, u'n'));
-    const std::u16string path = GetLog().Path();
-    EXPECT_EQ(path.size(), kLogPathChars);
-    EXPECT_TRUE(EndsWith(path, u"nnn.log"));
-    EXPECT_TRUE(fp.files.HasFile(path));
-
-    // Percent signs in the name or the temporary path are text, not fields.
-    SetupLog(u"50%Discount %P");
-    EXPECT_EQ(GetLog().Path(), kLogDir + u"20261207115805_50%Discount %P.log");
-    fp.system.tempPath = u"C:\\Users\\%Dave\\";
-    fp.files.AddDirectory(u"C:\\Users\\%Dave");
-    SetupLog(u"Foo");
-    EXPECT_TRUE(fp.files.HasFile(u"C:\\Users\\%Dave\\ZI Vodidure\\BR Uptide\\20261207115805_Foo.log"));
+TEST_F(LogTest, FileNames) {
+    const std::u16string stamp = u"20261207115805_";
+    // What a 259-character path leaves for the name beside the directory, the stamp, "_" and ".log".
+    const std::size_t room = kLogPathChars - kLogDir.size() - stamp.size() - 4;
+    const std::u16string fits(room, u'n');
+    const std::u16string user = u"C:\\Users\\%Dave\\";
+    struct Case { const char* what; std::u16string name, tempPath, path; };
+    const Case cases[] = {
+        {"empty name", u"", fake::kTempDir, kLogDir + stamp + u".log"},
+        {"path syntax", u"..\\..\\a:b/c*?\"<>|", fake::kTempDir, kLogDir + stamp + u".._.._a_b_c______.log"},
+        {"control characters", u"a\tb\x1f", fake::kTempDir, kLogDir + stamp + u"a_b_.log"},
+        {"longest name", fits, fake::kTempDir, kLogDir + stamp + fits + u".log"},
+        {"one character more", fits + u"x", fake::kTempDir, kLogDir + stamp + fits + u".log"},
+        {"cut inside a surrogate pair", fits.substr(1) + u"\xD83D\xDE00", fake::kTempDir,
+         kLogDir + stamp + fits.substr(1) + u".log"},
+        // Percent signs in the name or the temporary path are text, not fields.
+        {"percent in the name", u"50%Discount %P", fake::kTempDir, kLogDir + stamp + u"50%Discount %P.log"},
+        {"percent in the temporary path", u"Foo", user, user + u"ZI Vodidure\\BR Uptide\\" + stamp + u"Foo.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fp.system.tempPath = c.tempPath;
+        fp.files.AddDirectory(c.tempPath);
+        SetupLog(c.name);
+        EXPECT_EQ(GetLog().Path(), c.path);
+        EXPECT_LE(GetLog().Path().size(), kLogPathChars);
+        EXPECT_TRUE(fp.files.HasFile(c.path));
+    }
 }
 
 TEST_F(LogTest, NoFileWhenTheLogDirectoryCannotBeCreated) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <thread>
 
 #include "fakes/FakeInstaller.h"
@@ -468,62 +469,63 @@ TEST(ProgramInfoPublication, WhatAReaderGotNeverChanges) {
 
 // --- Building on first use ---------------------------------------------------------
 
-TEST_F(ProgramInfoTest, FirstUseFromTheStubsVersionResource) {
-    fp.versions.SetSimple(kSelf, {{u"ProductName", u"PhotoStudio Professional"},
-                                  {u"ProductVersion", u"21.0"},
-                                  {u"Comments", u"1031"}});
-    const ProgramInfoPtr published = GetProgramInfo();
-    const ProgramInfo& p = *published;
-    EXPECT_EQ(p.ProgramName, u"PhotoStudio Professional");
-    EXPECT_EQ(p.EditionDisplayName, u"PhotoStudio Professional Edition");
-    EXPECT_EQ(p.ProgramVersionNumber, u"21.0");
-    EXPECT_EQ(p.ProgramLanguage, 1031);
-    EXPECT_EQ(p.IsStubExe, 1);
-    EXPECT_TRUE(p.InstallLocation.empty());
-    EXPECT_EQ(GetProgramInfo(), published);  // built once
-}
-
-TEST_F(ProgramInfoTest, FirstUseOfTheUpdaterItselfRunsTheChainFromItsDirectory) {
-    fp.versions.SetSimple(kSelf, {{u"ProductName", u"Brindle Uptide"}, {u"ProductVersion", u"9.0.8"}});
-    fp.files.AddFile(kSelfDir + u"VersionInfo.txt", "PhotoStudio\n21.0\n1033\n{K}\n");
-    const ProgramInfoPtr published = GetProgramInfo();
-    const ProgramInfo& p = *published;
-    EXPECT_EQ(p.ProgramName, u"PhotoStudio");
-    EXPECT_EQ(p.ProductCode, u"{K}");
-    EXPECT_EQ(p.InstallLocation, kSelfDir);
-    EXPECT_EQ(p.IsStubExe, 0);
-}
-
-TEST_F(ProgramInfoTest, FirstUseFallbackName) {
-    struct Case { const char* what; uint32_t lcid; std::string versionInfo; const char16_t* name; };
+TEST_F(ProgramInfoTest, FirstUse) {
+    using Strings = std::map<std::u16string, std::u16string>;
+    struct Case {
+        const char* what;
+        Strings resource;         // the updater's own version resource
+        std::string versionInfo;  // VersionInfo.txt beside the updater
+        std::u16string modulePath;
+        uint32_t lcid;
+        std::u16string name, edition, version, location, code;
+        int32_t language, stub;
+        const char16_t* error;  // an ERR line the build writes
+    };
+    const Strings stub = {{u"ProductName", u"PhotoStudio Professional"}, {u"ProductVersion", u"21.0"},
+                          {u"Comments", u"1031"}};
+    const Strings updater = {{u"ProductName", u"Brindle Uptide"}, {u"ProductVersion", u"9.0.8"}};
+    const char16_t* chainFailed = u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed";
     const Case cases[] = {
-        {"German system", 1031, "", u"Unbekannt"},
-        {"Japanese system", 1041, "", u"\u4E0D\u660E"},
-        {"English system", 1033, "", u"Unknown"},
-        {"French system", 1036, "", u"Unknown"},
-        {"language from a partly read file", 1031, "Half\n1\n1041\n", u"\u4E0D\u660E"},
+        {"a stub's version resource", stub, "", kSelf, 1033, u"PhotoStudio Professional",
+         u"PhotoStudio Professional Edition", u"21.0", u"", u"", 1031, 1, nullptr},
+        // A resource naming the updater itself: the chain runs from the updater's directory.
+        {"the updater itself", updater, "PhotoStudio\n21.0\n1033\n{K}\n", kSelf, 1033, u"PhotoStudio", u"PhotoStudio",
+         u"21.0", kSelfDir, u"{K}", 1033, 0, nullptr},
+        // Every source fails: the fallback name in the product's or the system's language.
+        {"German system", {}, "", kSelf, 1031, u"Unbekannt", u"Unbekannt", u"", kSelfDir, u"", 0, 0, chainFailed},
+        {"Japanese system", {}, "", kSelf, 1041, u"\u4E0D\u660E", u"\u4E0D\u660E", u"", kSelfDir, u"", 0, 0, chainFailed},
+        {"English system", {}, "", kSelf, 1033, u"Unknown", u"Unknown", u"", kSelfDir, u"", 0, 0, chainFailed},
+        {"French system", {}, "", kSelf, 1036, u"Unknown", u"Unknown", u"", kSelfDir, u"", 0, 0, chainFailed},
+        {"language from a partly read file", {}, "Half\n1\n1041\n", kSelf, 1031, u"\u4E0D\u660E", u"\u4E0D\u660E",
+         u"1", kSelfDir, u"", 1041, 0, chainFailed},
+        {"module path unknown", {}, "", u"", 1033, u"Unknown", u"Unknown", u"", u"", u"", 0, 0,
+         u"ERR: BRUT:[08a2c] GetModulDirectory failed:  (0)"},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ResetMachine();
-        fp.system.defaultLcid = c.lcid;
+        fp.versions = fake::FakeVersionInfo{};
+        if (!c.resource.empty()) fp.versions.SetSimple(kSelf, c.resource);
         if (!c.versionInfo.empty()) fp.files.AddFile(kSelfDir + u"VersionInfo.txt", c.versionInfo);
+        fp.system.modulePath = c.modulePath;
+        fp.system.defaultLcid = c.lcid;
         const ProgramInfoPtr published = GetProgramInfo();
         const ProgramInfo& p = *published;
-        EXPECT_EQ(p.ProgramName, c.name) << c.what;
-        EXPECT_EQ(p.DisplayName, c.name) << c.what;
-        EXPECT_EQ(p.EditionDisplayName, c.name) << c.what;
-        EXPECT_EQ(p.InstallLocation, kSelfDir) << c.what;
-        EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromWin32_Products failed")) << c.what;
+        EXPECT_EQ(p.ProgramName, c.name);
+        EXPECT_EQ(p.DisplayName, c.name);
+        EXPECT_EQ(p.EditionDisplayName, c.edition);
+        EXPECT_EQ(p.ProgramVersionNumber, c.version);
+        EXPECT_EQ(p.InstallLocation, c.location);
+        EXPECT_EQ(p.ProductCode, c.code);
+        EXPECT_EQ(p.ProgramLanguage, c.language);
+        EXPECT_EQ(p.IsStubExe, c.stub);
+        if (c.error) {
+            EXPECT_TRUE(LogTextHasLine(fp, c.error));
+        } else {
+            EXPECT_FALSE(LogTextHas(fp, u"ERR:"));
+        }
+        EXPECT_EQ(GetProgramInfo(), published);  // built once
     }
-}
-
-TEST_F(ProgramInfoTest, FirstUseWithoutModulePath) {
-    fp.system.modulePath.clear();
-    const ProgramInfoPtr published = GetProgramInfo();
-    const ProgramInfo& p = *published;
-    EXPECT_EQ(p.ProgramName, u"Unknown");
-    EXPECT_TRUE(p.InstallLocation.empty());
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] GetModulDirectory failed:  (0)"));
 }
 
 TEST_F(ProgramInfoTest, FirstUsePreviewFromTheVersionResource) {

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <map>
+#include <vector>
 
 #include "fakes/FakeInstaller.h"
 #include "fakes/FakePlatform.h"
@@ -314,29 +317,6 @@ TEST_F(SourcesTest, MsiMatchByInstallLocationWithoutTrailingBackslash) {
     EXPECT_TRUE(LogTextHasLine(fp, u"INF: BRUT:[08a2c] ReadFromMsiDB succeeded"));
 }
 
-TEST_F(SourcesTest, MsiMatchByNameAndFailures) {
-    msi.Add(u"{1}", MsiProps(u"C:\\A\\", u"PhotoStudio "));
-    msi.products.back().errors[u"InstallLocation"] = 1610;
-    msi.Add(u"{2}", MsiProps(u"C:\\B\\", u"PhotoStudio"));
-    msi.products.back().errors[u"VersionString"] = plat::kErrUnknownProperty;
-
-    ProgramInfo byLocation;
-    byLocation.InstallLocation = u"C:\\A\\";
-    EXPECT_EQ(ReadFromMsiDB(byLocation), 0);
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 1610"));
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] ReadFromMsiDB failed"));
-
-    // The name must match exactly: {1} has a trailing blank; {2} fails after its name was read.
-    ProgramInfo byName;
-    byName.ProgramName = u"PhotoStudio";
-    EXPECT_EQ(ReadFromMsiDB(byName), 0);
-    EXPECT_EQ(byName.ProductCode, u"{2}");
-    EXPECT_EQ(byName.InstallLocation, u"C:\\B\\");
-    EXPECT_EQ(byName.DisplayName, u"PhotoStudio");
-    EXPECT_TRUE(byName.ProgramVersionNumber.empty());
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_VERSIONSTRING' failed and returned: 1608"));
-}
-
 TEST_F(SourcesTest, MsiNothingToLookFor) {
     msi.Add(u"{1}", MsiProps(u"C:\\A\\", u""));
     ProgramInfo r;
@@ -355,28 +335,59 @@ TEST_F(SourcesTest, MsiNothingToLookFor) {
     EXPECT_EQ(wmi.objectsReleasedAfterUninitialize, 0);
 }
 
-TEST_F(SourcesTest, MsiPropertyTooLongAndEnumerationErrors) {
-    msi.Add(u"{1}", MsiProps(std::u16string(512, u'x'), u"A"));
-    msi.Add(u"{2}", MsiProps(std::u16string(510, u'y') + u"\\", u"B"));
-    msi.Add(u"{00000000-0000-0000-0000-0000000000001}", MsiProps(u"C:\\Long\\", u"C"));
-    ProgramInfo r;
-    r.InstallLocation = std::u16string(510, u'y');
-    EXPECT_EQ(ReadFromMsiDB(r), 1);
-    EXPECT_EQ(r.ProductCode, u"{2}");
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 234"));
-
-    ProgramInfo overLong;
-    overLong.InstallLocation = u"C:\\Long\\";
-    EXPECT_EQ(ReadFromMsiDB(overLong), 0);  // a 39-character code does not fit the buffer
-    EXPECT_TRUE(overLong.ProductCode.empty());
-
-    msi.enumErrors[1] = 1610;
-    msi.enumCalls = 0;
-    ProgramInfo broken;
-    broken.InstallLocation = u"C:\\Long\\";
-    EXPECT_EQ(ReadFromMsiDB(broken), 0);
+TEST_F(SourcesTest, MsiFailures) {
+    struct Case {
+        const char* what;
+        std::function<void(fake::FakeInstaller&)> products;
+        std::u16string location, name;  // what the record looks for
+        int result;
+        std::u16string code, nameAfter;  // ProductCode and ProgramName afterwards
+        const char16_t* error;           // an ERR line, nullptr for none
+    };
+    const Case cases[] = {
+        {"location unreadable", [](fake::FakeInstaller& m) {
+             m.Add(u"{1}", MsiProps(u"C:\\A\\", u"PhotoStudio"));
+             m.products.back().errors[u"InstallLocation"] = 1610;
+         }, u"C:\\A\\", u"", 0, u"", u"", u"MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 1610"},
+        // Names match exactly; a property failing after the match ends the source with what was read.
+        {"property failing after the name matched", [](fake::FakeInstaller& m) {
+             m.Add(u"{1}", MsiProps(u"C:\\A\\", u"PhotoStudio "));
+             m.Add(u"{2}", MsiProps(u"C:\\B\\", u"PhotoStudio"));
+             m.products.back().errors[u"VersionString"] = plat::kErrUnknownProperty;
+         }, u"", u"PhotoStudio", 0, u"{2}", u"PhotoStudio",
+         u"MsiGetProductInfo 'INSTALLPROPERTY_VERSIONSTRING' failed and returned: 1608"},
+        // A location of 512 characters does not fit the property buffer with its terminator; 511 do.
+        {"property too long", [](fake::FakeInstaller& m) {
+             m.Add(u"{1}", MsiProps(std::u16string(512, u'x'), u"A"));
+             m.Add(u"{2}", MsiProps(std::u16string(510, u'y') + u"\\", u"B"));
+         }, std::u16string(510, u'y'), u"", 1, u"{2}", u"B",
+         u"MsiGetProductInfo 'INSTALLPROPERTY_INSTALLLOCATION' failed and returned: 234"},
+        {"product code of 39 characters", [](fake::FakeInstaller& m) {
+             m.Add(u"{00000000-0000-0000-0000-0000000000001}", MsiProps(u"C:\\Long\\", u"C"));
+         }, u"C:\\Long\\", u"", 0, u"", u"", nullptr},
+        {"enumeration fails", [](fake::FakeInstaller& m) {
+             m.Add(u"{1}", MsiProps(u"C:\\A\\", u"A"));
+             m.Add(u"{2}", MsiProps(u"C:\\Long\\", u"B"));
+             m.enumErrors[1] = 1610;
+         }, u"C:\\Long\\", u"", 0, u"", u"", u"MsiEnumProducts failed and returned: 1610"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ClearLog(fp);
+        msi = fake::FakeInstaller{};
+        c.products(msi);
+        ProgramInfo r;
+        r.InstallLocation = c.location;
+        r.ProgramName = c.name;
+        EXPECT_EQ(ReadFromMsiDB(r), c.result);
+        EXPECT_EQ(r.ProductCode, c.code);
+        EXPECT_EQ(r.ProgramName, c.nameAfter);
+        if (c.error) {
+            EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] " + std::u16string(c.error)));
+        }
+    }
+    // An enumeration error ends the walk at once: it would come again for every index.
     EXPECT_EQ(msi.enumCalls, 2);
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] MsiEnumProducts failed and returned: 1610"));
 }
 
 // --- ReadFromWin32_Products ------------------------------------------------------
@@ -418,36 +429,46 @@ TEST_F(SourcesTest, WmiMatchByInstallLocation) {
 TEST_F(SourcesTest, WmiStepFailures) {
     struct Case {
         const char* what;
-        int32_t fake::FakeWmi::*step;
-        const char16_t* log;
-        int releases;
+        int32_t fake::FakeWmi::*step;  // answers E_FAIL; nullptr: every step succeeds
+        std::vector<fake::WmiObjectData> objects;
+        std::map<int, int32_t> nextWithoutObject;
+        std::u16string log;
+        int releases, nextCalls;
     };
+    const std::u16string failed = u"Unspecified error (2147500037)";
+    const std::vector<fake::WmiObjectData> match = {WmiProduct(kDir, u"PhotoStudio")};
+    const std::vector<fake::WmiObjectData> other = {WmiProduct(u"C:\\Other\\", u"Other")};
     const Case cases[] = {
-        {"COM", &fake::FakeWmi::coInitialize, u"Failed to initialize COM library. ", 0},
-        {"security", &fake::FakeWmi::security, u"Failed to initialize security. ", 0},
-        {"locator", &fake::FakeWmi::locator, u"Failed to create IWbemLocator object. ", 0},
-        {"connect", &fake::FakeWmi::connect, u"Could not connect. ", 1},
-        {"blanket", &fake::FakeWmi::blanket, u"Could not set proxy blanket. ", 1},
-        {"query", &fake::FakeWmi::query, u"Query for product failed. ", 1},
+        {"COM", &fake::FakeWmi::coInitialize, match, {}, u"Failed to initialize COM library. " + failed, 0, 0},
+        {"security", &fake::FakeWmi::security, match, {}, u"Failed to initialize security. " + failed, 0, 0},
+        {"locator", &fake::FakeWmi::locator, match, {}, u"Failed to create IWbemLocator object. " + failed, 0, 0},
+        {"connect", &fake::FakeWmi::connect, match, {}, u"Could not connect. " + failed, 1, 0},
+        {"blanket", &fake::FakeWmi::blanket, match, {}, u"Could not set proxy blanket. " + failed, 1, 0},
+        {"query", &fake::FakeWmi::query, match, {}, u"Query for product failed. " + failed, 1, 0},
+        // The list ends (S_FALSE) or Next times out before a match.
+        {"end of the list", nullptr, other, {}, u"pEnumerator->Next() failed and returned: 1", 1, 2},
+        {"time-out", nullptr, {other[0], match[0]}, {{1, plat::kWbemSTimedOut}},
+         u"pEnumerator->Next() failed and returned: 262148", 1, 2},
     };
     // COM answers with an HRESULT, not through the thread's last error.
     fp.system.errorMessages[static_cast<uint32_t>(plat::kEFail)] = u"Unspecified error\r\n";
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         ClearLog(fp);
         fake::FakeWmi w;
-        w.objects = {WmiProduct(kDir, u"PhotoStudio")};
-        w.*c.step = plat::kEFail;
+        w.objects = c.objects;
+        w.nextWithoutObject = c.nextWithoutObject;
+        if (c.step) w.*c.step = plat::kEFail;
         fp.wmi = &w;
         fp.InstallAll();
         ProgramInfo r;
         r.InstallLocation = kDir;
-        EXPECT_EQ(ReadFromWin32_Products(r), 0) << c.what;
-        EXPECT_TRUE(LogTextHas(fp, u"ERR: BRUT:[08a2c] " + std::u16string(c.log) + u"Unspecified error (2147500037)\r\n"))
-            << c.what;
-        EXPECT_EQ(w.initialisedComs, 0) << c.what;
-        EXPECT_EQ(w.releases, c.releases) << c.what;
-        EXPECT_EQ(w.nextCalls, 0) << c.what;
-        EXPECT_TRUE(r.ProductCode.empty()) << c.what;
+        EXPECT_EQ(ReadFromWin32_Products(r), 0);
+        EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] " + c.log));
+        EXPECT_EQ(w.initialisedComs, 0);
+        EXPECT_EQ(w.releases, c.releases);
+        EXPECT_EQ(w.nextCalls, c.nextCalls);
+        EXPECT_TRUE(r.ProductCode.empty());
     }
 }
 
@@ -462,26 +483,6 @@ TEST_F(SourcesTest, WmiSecuritySetEarlierInTheProcessStillAllowsASearch) {
     EXPECT_EQ(second.ProgramName, u"PhotoStudio");
     EXPECT_FALSE(LogTextHas(fp, u"Failed to initialize security."));
     EXPECT_EQ(wmi.initialisedComs, 0);
-}
-
-TEST_F(SourcesTest, WmiEndOfListAndTimeout) {
-    wmi.objects = {WmiProduct(u"C:\\Other\\", u"Other")};
-    ProgramInfo r;
-    r.InstallLocation = kDir;
-    EXPECT_EQ(ReadFromWin32_Products(r), 0);
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] pEnumerator->Next() failed and returned: 1"));
-    EXPECT_EQ(wmi.releases, 1);
-
-    ClearLog(fp);
-    fake::FakeWmi slow;
-    slow.objects = {WmiProduct(u"C:\\Other\\", u"Other"), WmiProduct(kDir, u"PhotoStudio")};
-    slow.nextWithoutObject[1] = plat::kWbemSTimedOut;
-    fp.wmi = &slow;
-    fp.InstallAll();
-    EXPECT_EQ(ReadFromWin32_Products(r), 0);
-    EXPECT_TRUE(LogTextHasLine(fp, u"ERR: BRUT:[08a2c] pEnumerator->Next() failed and returned: 262148"));
-    EXPECT_EQ(slow.nextCalls, 2);
-    EXPECT_EQ(slow.initialisedComs, 0);
 }
 
 TEST_F(SourcesTest, WmiPropertiesThatAreNotTextOrFail) {
