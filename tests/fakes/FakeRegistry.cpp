@@ -75,6 +75,14 @@ uint32_t FakeRegistry::OpenKey(Hive hive, const std::u16string& path, uint32_t s
     return 0;
 }
 
+uint32_t FakeRegistry::OpenSubKey(plat::KeyHandle parent, const std::u16string& name, uint32_t sam,
+                                  plat::KeyHandle& key) {
+    key = 0;
+    auto it = mOpen.find(parent);
+    if (it == mOpen.end()) return plat::kErrInvalidHandle;
+    return OpenKey(it->second.first, it->second.second + u"\\" + name, sam, key);
+}
+
 uint32_t FakeRegistry::CreateKey(Hive hive, const std::u16string& path, uint32_t sam, plat::KeyHandle& key) {
     key = 0;
     accesses.push_back({hive, path, sam, true});

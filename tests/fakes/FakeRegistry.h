@@ -20,6 +20,7 @@ struct RegValue {
 class FakeRegistry : public plat::Registry {
 public:
     uint32_t OpenKey(plat::Hive hive, const std::u16string& path, uint32_t sam, plat::KeyHandle& key) override;
+    uint32_t OpenSubKey(plat::KeyHandle parent, const std::u16string& name, uint32_t sam, plat::KeyHandle& key) override;
     uint32_t CreateKey(plat::Hive hive, const std::u16string& path, uint32_t sam, plat::KeyHandle& key) override;
     uint32_t QueryValue(plat::KeyHandle key, const std::u16string& name, uint32_t& type, std::vector<uint8_t>& data) override;
     uint32_t SetValue(plat::KeyHandle key, const std::u16string& name, uint32_t type, const std::vector<uint8_t>& data) override;

@@ -10,6 +10,7 @@ constexpr uint32_t kErrSuccess = 0;
 constexpr uint32_t kErrFileNotFound = 2;
 constexpr uint32_t kErrPathNotFound = 3;
 constexpr uint32_t kErrAccessDenied = 5;
+constexpr uint32_t kErrInvalidHandle = 6;
 constexpr uint32_t kErrNotEnoughMemory = 8;
 constexpr uint32_t kErrInvalidParameter = 87;
 constexpr uint32_t kErrBufferOverflow = 111;

@@ -15,6 +15,8 @@ public:
     virtual ~Registry() = default;
     // RegOpenKeyExW: `sam` carries access rights plus kKeyWow64_64 for the 64-bit view.
     virtual uint32_t OpenKey(Hive hive, const std::u16string& path, uint32_t sam, KeyHandle& key) = 0;
+    // RegOpenKeyExW relative to an open key: one step instead of walking the whole path again.
+    virtual uint32_t OpenSubKey(KeyHandle parent, const std::u16string& name, uint32_t sam, KeyHandle& key) = 0;
     // RegCreateKeyExW (creates missing keys along the path).
     virtual uint32_t CreateKey(Hive hive, const std::u16string& path, uint32_t sam, KeyHandle& key) = 0;
     // RegQueryValueExW: the whole value, whatever its size.

@@ -247,8 +247,8 @@ int GetUninstallRegKey(const std::u16string& valueName, const std::u16string& wa
         consecutiveErrors = 0;
 
         plat::ScopedKey entry(reg);
-        if (reg.OpenKey(plat::Hive::LocalMachine, Format(u"%s\\%s", kUninstallPath, name),
-                        plat::kKeyRead | plat::kKeyWow64_64, entry.Handle()) != plat::kErrSuccess)
+        if (reg.OpenSubKey(uninstall.Get(), name, plat::kKeyRead | plat::kKeyWow64_64, entry.Handle()) !=
+            plat::kErrSuccess)
             continue;
         std::u16string value;
         if (!ReadEntryText(entry.Get(), valueName, kUninstallCompareBytes, value)) continue;

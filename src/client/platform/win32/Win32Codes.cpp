@@ -11,6 +11,7 @@ static_assert(kErrSuccess == ERROR_SUCCESS);
 static_assert(kErrFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(kErrPathNotFound == ERROR_PATH_NOT_FOUND);
 static_assert(kErrAccessDenied == ERROR_ACCESS_DENIED);
+static_assert(kErrInvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(kErrNotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
 static_assert(kErrInvalidParameter == ERROR_INVALID_PARAMETER);
 static_assert(kErrBufferOverflow == ERROR_BUFFER_OVERFLOW);

@@ -28,6 +28,7 @@ std::u16string FormatMessageText(uint32_t code, HMODULE module);
 class Win32Registry : public Registry {
 public:
     uint32_t OpenKey(Hive hive, const std::u16string& path, uint32_t sam, KeyHandle& key) override;
+    uint32_t OpenSubKey(KeyHandle parent, const std::u16string& name, uint32_t sam, KeyHandle& key) override;
     uint32_t CreateKey(Hive hive, const std::u16string& path, uint32_t sam, KeyHandle& key) override;
     uint32_t QueryValue(KeyHandle key, const std::u16string& name, uint32_t& type,
                         std::vector<uint8_t>& data) override;

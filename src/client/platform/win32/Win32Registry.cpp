@@ -23,6 +23,13 @@ uint32_t Win32Registry::OpenKey(Hive hive, const std::u16string& path, uint32_t 
     return static_cast<uint32_t>(rc);
 }
 
+uint32_t Win32Registry::OpenSubKey(KeyHandle parent, const std::u16string& name, uint32_t sam, KeyHandle& key) {
+    HKEY h = nullptr;
+    LSTATUS rc = ::RegOpenKeyExW(Key(parent), W(name), 0, sam, &h);
+    key = rc == ERROR_SUCCESS ? reinterpret_cast<KeyHandle>(h) : 0;
+    return static_cast<uint32_t>(rc);
+}
+
 uint32_t Win32Registry::CreateKey(Hive hive, const std::u16string& path, uint32_t sam, KeyHandle& key) {
     HKEY h = nullptr;
     LSTATUS rc = ::RegCreateKeyExW(Root(hive), W(path), 0, nullptr, REG_OPTION_NON_VOLATILE, sam, nullptr, &h,
@@ -36,8 +43,15 @@ uint32_t Win32Registry::QueryValue(KeyHandle key, const std::u16string& name, ui
     data.clear();
     type = REG_NONE;
     DWORD t = REG_NONE;
-    DWORD size = 0;
-    LSTATUS rc = ::RegQueryValueExW(Key(key), W(name), nullptr, &t, nullptr, &size);
+    // Most values are short: one call with a small buffer saves the size query.
+    data.resize(512);
+    DWORD size = static_cast<DWORD>(data.size());
+    LSTATUS rc = ::RegQueryValueExW(Key(key), W(name), nullptr, &t, data.data(), &size);
+    if (rc == ERROR_SUCCESS) {
+        data.resize(size);
+        type = t;
+        return ERROR_SUCCESS;
+    }
     // The value may grow between the size query and the read: ask again.
     while (rc == ERROR_SUCCESS || rc == ERROR_MORE_DATA) {
         data.resize(size);
