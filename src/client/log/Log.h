@@ -44,7 +44,7 @@ public:
     // Closes the file and stops the log for good (process end).
     void Shutdown();
 
-    // Expands %D and %P of a path template (exposed for tests).
+    // Expands %D and %P of a path template.
     std::u16string ExpandTemplate(const std::u16string& pathTemplate) const;
     // Renders the line written for a message (without CR LF), in 8-bit text.
     std::string RenderLine(int32_t level, const std::u16string& source, const std::u16string& messageText,
