@@ -55,6 +55,7 @@ public:
     }
     uint32_t StartTimer(uint32_t id, uint32_t ms) override { timers.push_back(ms); return id; }
     void StopTimer(uint32_t id) override { stopped.push_back(id); }
+    void WakeTimer(uint32_t id) override { wakes += id == kPollTimerId; }
     void PostClose() override { ++closeRequests; }
     void End(int32_t code) override { ends.push_back(code); }
 
@@ -67,6 +68,7 @@ public:
     int answer = plat::kIdYes;
     int closeRequests = 0, shownOnTop = 0, focus = 0, defaultButton = -1;
     int32_t progress = -1;
+    int wakes = 0;
     bool hidden = false;
 };
 
@@ -726,6 +728,17 @@ TEST_F(DialogTest, PollTimerWaitsForTheThread) {
     EXPECT_EQ(view.stopped, std::vector<uint32_t>{kPollTimerId});
     EXPECT_EQ(d.mDialogState, UP_TO_DATE);
     EXPECT_FALSE(d.WorkThreadRunning());
+    // A thread that has stored its result wakes the timer; its result is taken
+    // although its handle may still read as running.
+    EXPECT_EQ(view.wakes, 1);
+    view = RecordingView();
+    fp.system.waitHandler = [](plat::ThreadHandle, uint32_t) { return plat::kWaitTimeout; };
+    Dialog& r = Make(QC);
+    r.OnInitDialog();
+    EXPECT_EQ(view.wakes, 1);
+    r.OnTimer(kPollTimerId);
+    EXPECT_EQ(r.mDialogState, UP_TO_DATE);
+    fp.system.waitHandler = nullptr;
     // A failed wait counts as ended.
     view = RecordingView();
     Dialog& e = Make(QC);

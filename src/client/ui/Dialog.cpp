@@ -300,6 +300,7 @@ int Dialog::OnInitDialog() {
 void Dialog::StartWorkThread(plat::ThreadRoutine routine, uint32_t pollMs, const char16_t* failure) {
     // One worker thread at a time: a second hand-off never starts beside the first.
     if (mWorkThread != -1) return;
+    mIsWorkDone.store(false);
     plat::ThreadHandle thread = plat::Sys().StartThread(routine, mQuickCheck);
     if (!thread) {
         LogError(failure);
@@ -312,7 +313,7 @@ void Dialog::StartWorkThread(plat::ThreadRoutine routine, uint32_t pollMs, const
 void Dialog::OnTimer(uint32_t) {
     if (mEnded || mWorkThread == -1) return;
     // A wait that fails counts as the thread having ended.
-    if (plat::Sys().WaitThread(mWorkThread, 0) == plat::kWaitTimeout) return;
+    if (!mIsWorkDone.load() && plat::Sys().WaitThread(mWorkThread, 0) == plat::kWaitTimeout) return;
     mView.StopTimer(mTimerId);
     plat::Sys().CloseThread(mWorkThread);
     mWorkThread = -1;
@@ -325,11 +326,20 @@ void Dialog::StoreResult(const ResultPair& result) {
     mUpdateId = result.mUpdateId;
 }
 
+void Dialog::WorkDone() {
+    // The result was stored before: whoever sees the flag sees the result.
+    mIsWorkDone.store(true);
+    mView.WakeTimer(kPollTimerId);
+}
+
 uint32_t Dialog::CheckThread(void* quickCheck) {
     auto* checker = static_cast<UpdaterBase*>(quickCheck);
     if (!TheDialog.load() || !checker) return 0;
     ResultPair result = checker->CheckForUpdate();
-    if (Dialog* dialog = TheDialog.load()) dialog->StoreResult(result);
+    if (Dialog* dialog = TheDialog.load()) {
+        dialog->StoreResult(result);
+        dialog->WorkDone();
+    }
     return 0;
 }
 
@@ -340,7 +350,10 @@ uint32_t Dialog::HandOffThread(void* quickCheck) {
     // The worker download's byte counts move the progress bar.
     DownloadCallback progress(owner);
     ResultPair result = checker->StartWorker(&progress);
-    if (Dialog* dialog = TheDialog.load()) dialog->StoreResult(result);
+    if (Dialog* dialog = TheDialog.load()) {
+        dialog->StoreResult(result);
+        dialog->WorkDone();
+    }
     return 0;
 }
 

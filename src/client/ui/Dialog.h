@@ -89,6 +89,9 @@ public:
 
     // Called by the worker threads before they end.
     void StoreResult(const ResultPair& result);
+    // Called by a worker thread once its result is stored: the poll takes it at
+    // once instead of at its next period (a silent check would idle up to a second).
+    void WorkDone();
     static uint32_t CheckThread(void* quickCheck);
     static uint32_t HandOffThread(void* quickCheck);
 
@@ -125,6 +128,7 @@ public:
     plat::ThreadHandle mBannerThread = -1;
     plat::ThreadHandle mWorkThread = -1;
     uint32_t mTimerId = 0;
+    std::atomic<bool> mIsWorkDone{false};
     int32_t mBannerBusy = 0;  // guarded by the banner lock
 
 private:

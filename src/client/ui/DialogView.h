@@ -42,6 +42,8 @@ public:
     virtual void Hide() = 0;
     virtual bool ScreenPosition(int32_t& left, int32_t& top) = 0;
     virtual void SetProgress(int32_t percent) = 0;  // handed to the UI thread
+    // Lets the timer's handler run as soon as the UI thread is free, without waiting for its period.
+    virtual void WakeTimer(uint32_t id) = 0;
 
     // --- controls
     virtual void SetText(ControlId control, const std::u16string& text) = 0;

@@ -140,6 +140,7 @@ public:
         return static_cast<uint32_t>(::SetTimer(Hwnd(), id, milliseconds, nullptr));
     }
     void StopTimer(uint32_t id) override { ::KillTimer(Hwnd(), id); }
+    void WakeTimer(uint32_t id) override { ::PostMessageW(Hwnd(), WM_TIMER, id, 0); }
     void PostClose() override { ::PostMessageW(Hwnd(), WM_CLOSE, 0, 0); }
     void End(int32_t code) override {
         mEndCode = code;
