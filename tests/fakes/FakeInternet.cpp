@@ -21,6 +21,7 @@ public:
         : mOwner(owner), mIndex(index), mExchange(exchange) {}
 
     bool Send(const std::u16string& headers, const std::string& body, plat::InetError& error) override {
+        std::lock_guard<std::mutex> hold(mOwner.guard);
         RecordedRequest& r = Record();
         r.headers = headers;
         r.body = body;
@@ -34,6 +35,7 @@ public:
     }
 
     bool QueryStatusCode(uint32_t& status) override {
+        std::lock_guard<std::mutex> hold(mOwner.guard);
         Record().statusQueried = true;
         if (mExchange.statusUnreadable) return false;
         status = mExchange.status;
@@ -55,11 +57,13 @@ public:
             out[i] = at < mExchange.body.size() ? mExchange.body[at] : mExchange.fillByte;
         }
         mPos += n;
+        std::lock_guard<std::mutex> hold(mOwner.guard);
         Record().bytesRead = mPos;
         return n;
     }
 
 private:
+    // The caller holds mOwner.guard.
     RecordedRequest& Record() { return mOwner.requests[mIndex]; }
     FakeInternet& mOwner;
     std::size_t mIndex;
@@ -74,6 +78,7 @@ public:
 
     std::unique_ptr<plat::HttpRequest> OpenRequest(const std::u16string& verb, const std::u16string& object,
                                                    uint32_t flags, plat::InetError& error) override {
+        std::lock_guard<std::mutex> hold(mOwner.guard);
         RecordedRequest& r = mOwner.requests[mIndex];
         r.verb = verb;
         r.object = object;
@@ -100,17 +105,20 @@ public:
 
     std::unique_ptr<plat::HttpConnection> Connect(const std::u16string& server, bool secure,
                                                   plat::InetError& error) override {
+        std::unique_lock<std::mutex> hold(mOwner.guard);
         Exchange exchange = mOwner.NextExchange();
         RecordedRequest r;
         r.server = server;
         r.secure = secure;
         mOwner.requests.push_back(r);
+        const std::size_t index = mOwner.requests.size() - 1;
+        hold.unlock();
         if (exchange.connectError.thrown) {
             error = exchange.connectError;
             return nullptr;
         }
         if (exchange.connectRefused) return nullptr;
-        return std::make_unique<FakeConnection>(mOwner, mOwner.requests.size() - 1, exchange);
+        return std::make_unique<FakeConnection>(mOwner, index, exchange);
     }
 
 private:
@@ -127,6 +135,7 @@ Exchange FakeInternet::NextExchange() {
 }
 
 std::unique_ptr<plat::InternetSession> FakeInternet::OpenSession(const std::u16string& agent, plat::InetError& error) {
+    std::lock_guard<std::mutex> hold(guard);
     agents.push_back(agent);
     if (sessionFails) {
         error = sessionError;
@@ -142,7 +151,10 @@ int32_t FakeInternet::CoInitialize() {
 
 int32_t FakeInternet::DownloadToFile(const std::u16string& url, const std::u16string& path,
                                      plat::DownloadProgress* progress) {
-    downloads.push_back({url, path});
+    {
+        std::lock_guard<std::mutex> hold(guard);
+        downloads.push_back({url, path});
+    }
     return downloadHandler ? downloadHandler(url, path, progress) : 0;
 }
 

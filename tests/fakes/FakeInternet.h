@@ -2,9 +2,11 @@
 // Scripted Windows Internet API: one exchange per connection, every request
 // recorded, failures (thrown or plain) injected per step.
 #include <cstddef>
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -64,26 +66,29 @@ public:
     bool sessionFails = false;
     plat::InetError sessionError;
     std::vector<std::u16string> agents;
-    int sessionsClosed = 0;
+    std::atomic<int> sessionsClosed{0};
 
     bool connected = true;
 
     // Each connection takes the next exchange; when none is left, `fallback`.
     std::deque<Exchange> script;
     Exchange fallback;
-    std::vector<RecordedRequest> requests;
+    std::deque<RecordedRequest> requests;
 
     // Downloads: the handler decides (default: S_OK); every call is recorded.
     struct Download { std::u16string url, path; };
     std::vector<Download> downloads;
     std::function<int32_t(const std::u16string& url, const std::u16string& path, plat::DownloadProgress*)> downloadHandler;
     int32_t coInitializeResult = 0;
-    int coInitialized = 0;
-    int coUninitialized = 0;
+    std::atomic<int> coInitialized{0};
+    std::atomic<int> coUninitialized{0};
     std::vector<std::u16string> deletedCacheEntries;
 
     // Used by the session objects.
     Exchange NextExchange();
+    // Report and hand-off threads post at the same time: the recording above is
+    // guarded by this; read it once the threads have ended.
+    std::mutex guard;
 };
 
 }  // namespace fake

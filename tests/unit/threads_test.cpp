@@ -1,0 +1,127 @@
+// The client's threads for real, beside the UI thread, for ThreadSanitizer: the check
+// thread the dialog starts and polls, and report threads in flight together. The other
+// suites run threads inside StartThread, where no two ever overlap.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "app/CmdLineInfo.h"
+#include "fakes/FakeInternet.h"
+#include "fakes/FakePlatform.h"
+#include "fakes/TestSupport.h"
+#include "log/Log.h"
+#include "ui/Dialog.h"
+#include "update/QuickCheck.h"
+#include "update/StatusReports.h"
+
+using namespace brut;
+
+namespace {
+
+// A window that accepts everything and remembers nothing.
+class QuietView : public DialogView {
+public:
+    void SetTitle(const std::u16string&) override {}
+    void SetHeader(const std::u16string&, const std::u16string&) override {}
+    void MoveTo(int32_t, int32_t) override {}
+    void ShowOnTop() override {}
+    void Hide() override {}
+    bool ScreenPosition(int32_t& left, int32_t& top) override { return left = top = 0, true; }
+    void SetProgress(int32_t) override {}
+    void SetText(ControlId, const std::u16string&) override {}
+    void Show(ControlId, bool) override {}
+    void Enable(ControlId, bool) override {}
+    bool IsShown(ControlId) override { return true; }
+    bool IsEnabled(ControlId) override { return true; }
+    void SetCheck(ControlId, bool) override {}
+    bool IsChecked(ControlId) override { return false; }
+    void SetFocus(ControlId) override {}
+    void SetDefaultButton(ControlId) override {}
+    void SetLinkTarget(const std::u16string&) override {}
+    int AskYesNo(const std::u16string&, const std::u16string&) override { return plat::kIdNo; }
+    uint32_t StartTimer(uint32_t id, uint32_t) override { return id; }
+    void StopTimer(uint32_t) override {}
+    void PostClose() override {}
+    void End(int32_t) override {}
+};
+
+std::string Envelope(const std::string& inner) {
+    std::string escaped;
+    for (char c : inner) escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+    return "<string xmlns=\"x\">" + escaped + "</string>";
+}
+
+class RealThreads : public ::testing::Test {
+protected:
+    RealThreads() { fp.system.realThreads = true; }
+    ~RealThreads() override {
+        fp.system.JoinThreads();
+        ResetProgramInfoForTests();
+    }
+    fake::FakeInternet net;
+    fake::FakePlatform fp{&net};
+    fake::FreshLog freshLog{fp};
+};
+
+}  // namespace
+
+TEST_F(RealThreads, CheckThreadBesideThePollingDialog) {
+    struct Case {
+        const char* what;
+        uint32_t status;
+        int32_t state;
+        std::size_t requests;  // the check, and a report for a failure
+    };
+    const Case cases[] = {
+        {"update offered", 200, UPDATE_AVAILABLE, 1},
+        {"service failing: a report thread too", 500, SERVER_MAINTENANCE, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::Exchange answer;
+        answer.status = c.status;
+        answer.body = Envelope("<R><MaxUpdateableProductVersionExistingOnServer>21.1</MaxUpdateableProductVersionExistingOnServer></R>");
+        net.fallback = answer;
+        net.requests.clear();
+        auto info = std::make_shared<ProgramInfo>();
+        info->ProgramName = info->DisplayName = u"PhotoStudio";
+        info->ProgramVersionNumber = u"21.0";
+        CmdLineInfo cmd;
+        cmd.mIsQuickCheck = 1;
+        QuickCheck check;
+        check.SetProgramInfo(info);
+        check.mCmdLineInfo = &cmd;
+        QuietView view;
+        Dialog dialog(view);
+        dialog.mQuickCheck = &check;
+        dialog.mCmdLineInfo = &cmd;
+        dialog.SetProgramInfo(info);
+
+        dialog.OnInitDialog();
+        // The UI thread goes on logging and polling while the check runs.
+        for (int tick = 0; dialog.WorkThreadRunning(); ++tick) {
+            LogInfo(u"UI tick %d", tick);
+            dialog.OnTimer(kPollTimerId);
+            std::this_thread::yield();
+        }
+        WaitForReports(kReportGraceMs);
+        fp.system.JoinThreads();
+        EXPECT_EQ(dialog.mDialogState, c.state);
+        EXPECT_EQ(net.requests.size(), c.requests);
+    }
+}
+
+TEST_F(RealThreads, ReportsInFlightTogether) {
+    ProgramInfo product;
+    product.ProgramName = u"PhotoStudio";
+    product.ProgramVersionNumber = u"21.0";
+    StartUpdateStatusReport(-1, 0);
+    StartUpgradeOfferStatusReport(2, product, 22);
+    StartUpdateStatusReport(5, 0);
+    LogInfo(u"UI goes on");
+    WaitForReports(kReportGraceMs);
+    fp.system.JoinThreads();
+    EXPECT_EQ(net.requests.size(), 3u);
+    EXPECT_EQ(fp.system.threadsStarted, 3);
+}
