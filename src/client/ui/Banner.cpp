@@ -3,9 +3,11 @@
 #include <climits>
 
 #include "log/Log.h"
+#include "net/Download.h"
 #include "platform/Platform.h"
 #include "system/Settings.h"
 #include "system/SystemFacts.h"
+#include "ui/Dialog.h"
 #include "ui/Texts.h"
 #include "update/WebService.h"
 
@@ -123,12 +125,6 @@ std::mutex& BannerLock() {
     return *lock;
 }
 
-void SetBannerBusy(int32_t* flag, int32_t value) {
-    if (!flag) return;
-    std::lock_guard<std::mutex> guard(BannerLock());
-    *flag = value;
-}
-
 bool ReadBannerBusy(const int32_t* flag, int32_t& value) {
     try {
         std::lock_guard<std::mutex> guard(BannerLock());
@@ -139,7 +135,7 @@ bool ReadBannerBusy(const int32_t* flag, int32_t& value) {
     }
 }
 
-void FetchBanner(const ProgramInfo& info, int32_t* busyFlag, const BannerDownload& download) {
+void FetchBanner(const ProgramInfo& info, const BannerBusySink& setBusy, const BannerDownload& download) {
     if (HasNoBanner(info)) return;
     std::u16string dir;
     if (!GetWorkingDirectory(info, dir, true)) {
@@ -150,7 +146,7 @@ void FetchBanner(const ProgramInfo& info, int32_t* busyFlag, const BannerDownloa
     const std::u16string cached = dir + name;
     if (plat::Fs().CanOpenForReading(cached)) return;
 
-    SetBannerBusy(busyFlag, 1);
+    setBusy(1);
     std::u16string base = GetDebugBannerDownloadUrl(info);
     if (!base.empty())
         LogWarning(u"Banner: Changed url to DEBUG-URL: %s", base);
@@ -175,7 +171,7 @@ void FetchBanner(const ProgramInfo& info, int32_t* busyFlag, const BannerDownloa
         }
     }
     if (plat::Fs().CanOpenForReading(part)) plat::Fs().RemoveFile(part);
-    SetBannerBusy(busyFlag, 0);
+    setBusy(0);
 }
 
 void PresentBanner(BannerBand& band, const ProgramInfo& info, const int32_t* busyFlag) {
@@ -211,6 +207,24 @@ void PresentBanner(BannerBand& band, const ProgramInfo& info, const int32_t* bus
         bitmap = band.LoadDefaultBitmap();
     }
     band.SetBandBitmap(bitmap);
+}
+
+uint32_t DownloadBanner(void*) {
+    FetchBanner(
+        GetProgramInfo(),
+        [](int32_t busy) {
+            // The dialog may end meanwhile: it leaves TheDialog under this lock too.
+            std::lock_guard<std::mutex> guard(BannerLock());
+            if (Dialog* dialog = TheDialog.load()) dialog->mBannerBusy = busy;
+        },
+        [](const std::u16string& url, const std::u16string& dir, const std::u16string& name, bool verbose) {
+            return DownloadFile(url, dir, name, verbose);
+        });
+    return 0;
+}
+
+void ShowBanner(Dialog& dialog) {
+    if (BannerBand* band = dialog.View().HeaderBand()) PresentBanner(*band, dialog.Program(), &dialog.mBannerBusy);
 }
 
 }  // namespace brut

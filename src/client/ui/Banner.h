@@ -41,17 +41,21 @@ BannerCheck CheckBannerBytes(const std::string& bytes, int32_t maxWidth);
 
 // BannerLock guards the dialog's mBannerBusy; created at load, never destroyed.
 std::mutex& BannerLock();
-// Under BannerLock; a null flag (no dialog) is left alone.
-void SetBannerBusy(int32_t* flag, int32_t value);
-// False when the lock cannot be taken.
+// Under BannerLock; false when the lock cannot be taken. A null flag (no dialog) reads as 0.
 bool ReadBannerBusy(const int32_t* flag, int32_t& value);
 
 // DownloadFile's shape: url, directory ending with "\", file name, verbose -> 1 / 0.
 using BannerDownload = std::function<int(const std::u16string&, const std::u16string&, const std::u16string&, bool)>;
+// Tells the dialog (under BannerLock) that a fetch runs (1) or has ended (0).
+using BannerBusySink = std::function<void(int32_t)>;
 
-// The whole banner fetch for `info`, reporting through `busyFlag`. The file
-// arrives under a temporary name and takes the cache name only when complete.
-void FetchBanner(const ProgramInfo& info, int32_t* busyFlag, const BannerDownload& download);
+// The whole banner fetch for `info`. The file arrives under a temporary name
+// and takes the cache name only when it is complete.
+void FetchBanner(const ProgramInfo& info, const BannerBusySink& setBusy, const BannerDownload& download);
+
+class Dialog;
+// The banner thread's routine, started at start-up unless "UpdateSilent" was given.
+uint32_t DownloadBanner(void* unused);
 
 // A decoded picture handed to the band; handle 0: none.
 struct BannerBitmap {
@@ -77,5 +81,7 @@ public:
 // that is refused or cannot be decoded is deleted so that the next run fetches
 // it again.
 void PresentBanner(BannerBand& band, const ProgramInfo& info, const int32_t* busyFlag);
+// Dialog::ShowBanner: PresentBanner into the dialog's band (nothing without one).
+void ShowBanner(Dialog& dialog);
 
 }  // namespace brut

@@ -5,6 +5,7 @@
 #include "net/Download.h"
 #include "platform/Platform.h"
 #include "system/Settings.h"
+#include "ui/Banner.h"
 #include "ui/Texts.h"
 #include "update/StatusReports.h"
 #include "update/UpdaterBase.h"
@@ -80,6 +81,8 @@ bool ParseWindowRec(const std::u16string& text, int32_t& x, int32_t& y) {
 Dialog::Dialog(DialogView& view) : mView(view) { TheDialog.store(this); }
 
 Dialog::~Dialog() {
+    // The banner thread reaches mBannerBusy through TheDialog under this lock.
+    std::lock_guard<std::mutex> guard(BannerLock());
     Dialog* self = this;
     TheDialog.compare_exchange_strong(self, nullptr);
 }

@@ -8,6 +8,8 @@
 
 namespace brut {
 
+class BannerBand;
+
 // The dialog's controls, by their ids in the template.
 enum ControlId : int32_t {
     HEADER_BAND = BRUT_IDC_HEADER_BAND,
@@ -57,6 +59,8 @@ public:
     // The button that Enter clicks while the focus is on no push button.
     virtual void SetDefaultButton(ControlId control) = 0;
     virtual void SetLinkTarget(const std::u16string& target) = 0;
+    // The header band as the banner sees it; none without a window.
+    virtual BannerBand* HeaderBand() { return nullptr; }
 
     // --- interaction
     // A Yes/No box owned by the dialog; the platform's answer (plat::kIdYes, ...).

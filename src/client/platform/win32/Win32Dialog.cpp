@@ -1,12 +1,16 @@
 #include "platform/win32/Win32Dialog.h"
 
+#include "platform/win32/Win32Banner.h"
+#include "platform/win32/Win32HyperLink.h"
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32TrackWnd.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "app/CmdLineInfo.h"
@@ -23,13 +27,6 @@ using brut::ControlId;
 // Progress handed over from the hand-off thread: wParam is the percentage.
 constexpr UINT kProgressMessage = WM_APP + 1;
 
-// The header band's layout while it has no banner bitmap: margins and line gap in pixels.
-constexpr int kHeaderTopMargin = 14;
-constexpr int kHeaderLeftMargin = 12;
-constexpr int kHeaderLineGap = 4;
-constexpr COLORREF kHeaderBackground = RGB(255, 255, 255);
-constexpr COLORREF kHeaderText = RGB(0, 0, 0);
-
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
 class DialogWindow : public brut::DialogView {
@@ -38,10 +35,13 @@ public:
     void SetTitle(const std::u16string& title) override { ::SetWindowTextW(Hwnd(), W(title)); }
 
     void SetHeader(const std::u16string& title, const std::u16string& versionLine) override {
-        mHeaderTitle = title;
-        mHeaderVersion = versionLine;
-        RECT band = HeaderRect();
-        ::InvalidateRect(Hwnd(), &band, TRUE);
+        if (mHeader.Hwnd()) {
+            mHeader.SetTexts(W(title), W(versionLine));
+            return;
+        }
+        HWND hwnd = Hwnd();
+        mHeader.Create(mHeaderLayout, W(versionLine), hwnd, W(title),
+                       reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
     }
 
     void MoveTo(int32_t x, int32_t y) override {
@@ -129,8 +129,10 @@ public:
 
     void SetDefaultButton(ControlId c) override { ::SendMessageW(Hwnd(), DM_SETDEFID, static_cast<WPARAM>(c), 0); }
 
-    // The link control keeps its target (it opens it once it is a link).
-    void SetLinkTarget(const std::u16string& target) override { mLinkTarget = target; }
+    void SetLinkTarget(const std::u16string& target) override {
+        mLink.SetLinkTarget(std::wstring(W(target), target.size()));
+    }
+    brut::BannerBand* HeaderBand() override { return mBannerBand.get(); }
 
     // --- interaction
     int AskYesNo(const std::u16string& text, const std::u16string& caption) override {
@@ -150,13 +152,6 @@ public:
     // --- the window's own side
     HWND Hwnd() const { return mHwnd.load(); }
     HWND Item(ControlId c) const { return ::GetDlgItem(Hwnd(), c); }
-    RECT HeaderRect() const {
-        RECT r{};
-        ::GetClientRect(Hwnd(), &r);
-        r.bottom = std::min<LONG>(r.bottom, BRUT_HEADER_BAND_HEIGHT);
-        return r;
-    }
-
     void Attach(HWND hwnd) {
         mHwnd.store(hwnd);
         mBigIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(BRUT_IDI_APP), IMAGE_ICON,
@@ -174,6 +169,8 @@ public:
             mBoldFont = ::CreateFontIndirectW(&lf);
             ::SendMessageW(Item(brut::LBL_SERVER_VERSION), WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
         }
+        mLink.Attach(Item(brut::linkMajorUpgradePopup));
+        mBannerBand = std::make_unique<Win32BannerBand>(hwnd, mHeader);
         // The template marks all three buttons as default ones; the dialog names one per state.
         for (ControlId c : {brut::UPDATE_NOW_BUTTON, brut::CONTINUE_BUTTON, brut::CLOSE_BUTTON})
             ::SendMessageW(Item(c), BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
@@ -197,32 +194,8 @@ public:
             ::GetClientRect(hwnd, &r);
             const int cx = ::GetSystemMetrics(SM_CXICON), cy = ::GetSystemMetrics(SM_CYICON);
             ::DrawIcon(dc, (r.right - cx + 1) / 2, (r.bottom - cy + 1) / 2, mBigIcon);
-        } else {
-            PaintHeaderBand(hwnd, dc);
         }
         ::EndPaint(hwnd, &ps);
-    }
-
-    // The header band until the band window takes this place: background, the
-    // product's title in bold, the version line and an etched bottom edge.
-    void PaintHeaderBand(HWND hwnd, HDC dc) {
-        RECT band = HeaderRect();
-        HBRUSH background = ::CreateSolidBrush(kHeaderBackground);
-        ::FillRect(dc, &band, background);
-        ::DeleteObject(background);
-        ::SetBkMode(dc, TRANSPARENT);
-        ::SetTextColor(dc, kHeaderText);
-        HFONT normal = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
-        HGDIOBJ old = ::SelectObject(dc, mBoldFont ? mBoldFont : normal);
-        ::TextOutW(dc, kHeaderLeftMargin, kHeaderTopMargin, W(mHeaderTitle), static_cast<int>(mHeaderTitle.size()));
-        ::SelectObject(dc, normal);
-        ::TextOutW(dc, kHeaderLeftMargin, kHeaderLineGap + 2 * kHeaderTopMargin, W(mHeaderVersion),
-                   static_cast<int>(mHeaderVersion.size()));
-        ::SelectObject(dc, old);
-        RECT line{band.left, band.bottom - 2, band.right, band.bottom - 1};
-        ::FillRect(dc, &line, ::GetSysColorBrush(COLOR_BTNSHADOW));
-        line = RECT{band.left, band.bottom - 1, band.right, band.bottom};
-        ::FillRect(dc, &line, ::GetSysColorBrush(COLOR_BTNHIGHLIGHT));
     }
 
     brut::Dialog* mDialog = nullptr;
@@ -233,7 +206,11 @@ public:
     HFONT mBoldFont = nullptr;
     HICON mBigIcon = nullptr;
     HICON mSmallIcon = nullptr;
-    std::u16string mHeaderTitle, mHeaderVersion, mLinkTarget;
+    // The header band, its layout record and the banner's side of it; the upgrade offer's link.
+    brut::HeaderLayout mHeaderLayout;
+    CWizTrackWnd mHeader;
+    std::unique_ptr<Win32BannerBand> mBannerBand;
+    CHyperLink mLink;
 };
 
 INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

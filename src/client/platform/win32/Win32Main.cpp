@@ -1,6 +1,8 @@
 #include "app/BRUptide.h"
 #include "platform/win32/Win32Dialog.h"
 #include "platform/win32/Win32Platform.h"
+#include "ui/Banner.h"
+#include "ui/Dialog.h"
 
 #include <commctrl.h>
 
@@ -12,6 +14,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     ::InitCommonControlsEx(&controls);
     plat::Install(plat::win32::RealPlatform());
     brut::InstallDialogRunner(&plat::win32::DialogWindowRunner());
+    brut::InstallBannerRoutine(&brut::DownloadBanner);
+    brut::InstallShowBanner(&brut::ShowBanner);
     brut::BRUptide app;
     app.InitInstance();
     return app.ExitInstance();
