@@ -96,9 +96,12 @@ def wait_state(prefix, text, title=TITLE, timeout=30):
     return wait_for(shown, timeout, f"message {text!r}")
 
 
+HEADER_BAND = 103
+
+
 def visible(ctrls):
-    """{id: text} of the visible controls."""
-    return {i: c["text"] for i, c in ctrls.items() if c["visible"]}
+    """{id: text} of the visible controls; the header band (a child window without text) is left out."""
+    return {i: c["text"] for i, c in ctrls.items() if c["visible"] and i != HEADER_BAND}
 
 
 def box(prefix, caption, timeout=20):

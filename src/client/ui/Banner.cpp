@@ -210,8 +210,9 @@ void PresentBanner(BannerBand& band, const ProgramInfo& info, const int32_t* bus
 }
 
 uint32_t DownloadBanner(void*) {
+    const ProgramInfoPtr info = GetProgramInfo();
     FetchBanner(
-        GetProgramInfo(),
+        *info,
         [](int32_t busy) {
             // The dialog may end meanwhile: it leaves TheDialog under this lock too.
             std::lock_guard<std::mutex> guard(BannerLock());
