@@ -42,6 +42,7 @@ public:
     int AskYesNo(const std::u16string&, const std::u16string&) override { return plat::kIdNo; }
     uint32_t StartTimer(uint32_t id, uint32_t) override { return id; }
     void StopTimer(uint32_t) override {}
+    void WakeTimer(uint32_t) override {}
     void PostClose() override {}
     void End(int32_t) override {}
 };
