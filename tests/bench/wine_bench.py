@@ -12,7 +12,6 @@ import json
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
@@ -42,24 +41,29 @@ CATALOGUE = {
 }
 
 
+# Runs one program and reports its own resource use. A child's peak memory
+# starts at its parent's size when forked, so the measured program is forked
+# from this small runner rather than from the driver, which grows over a run.
+RUNNER = r"""
+import json, os, sys, time
+t0 = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    fd = os.open(os.devnull, os.O_RDWR)
+    for i in (0, 1, 2):
+        os.dup2(fd, i)
+    os.execv(sys.argv[1], sys.argv[1:])
+_, status, usage = os.wait4(pid, 0)
+print(json.dumps([time.monotonic() - t0, usage.ru_utime + usage.ru_stime, usage.ru_maxrss,
+                  os.waitstatus_to_exitcode(status)]))
+"""
+
+
 def measure(prefix, args, timeout=300):
     """Runs one Wine program to its end: (wall s, cpu s, peak MiB, exit code)."""
-    env = prefix.merged_env(None)
-    t0 = time.monotonic()
-    p = subprocess.Popen([wine.WINE64, *args], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                         stderr=subprocess.DEVNULL, start_new_session=True)
-    deadline = t0 + timeout
-    while True:
-        pid, status, usage = os.wait4(p.pid, os.WNOHANG)
-        if pid:
-            break
-        if time.monotonic() > deadline:
-            wine._kill_group(p)
-            raise wine.WineError(f"timed out: {args!r}")
-        time.sleep(0.002)
-    wall = time.monotonic() - t0
-    p.returncode = os.waitstatus_to_exitcode(status)
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0, p.returncode
+    r = wine.run([sys.executable, "-S", "-c", RUNNER, wine.WINE64, *args], prefix.merged_env(None), timeout)
+    wall, cpu, peak_kib, code = json.loads(r.stdout.decode().strip().splitlines()[-1])
+    return wall, cpu, peak_kib / 1024.0, code
 
 
 def paired(prefix, name, client, floor, pairs, before=None):
