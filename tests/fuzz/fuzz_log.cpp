@@ -55,16 +55,16 @@ std::u16string Expected(const char16_t* format, const std::vector<Arg>& args, st
             out += u'%';
             continue;
         }
-        std::string spec = "%";
+        std::string conversion = "%";
         bool left = false;
         while (*p == u'-' || *p == u'0') {
             left = left || *p == u'-';
-            spec += static_cast<char>(*p++);
+            conversion += static_cast<char>(*p++);
         }
         int width = 0;
         while (*p >= u'0' && *p <= u'9') {
             width = width * 10 + (*p - u'0');
-            spec += static_cast<char>(*p++);
+            conversion += static_cast<char>(*p++);
         }
         while (*p == u'l') ++p;
         const Arg* a = next < args.size() ? &args[next] : nullptr;
@@ -78,9 +78,9 @@ std::u16string Expected(const char16_t* format, const std::vector<Arg>& args, st
         }
         const int64_t v = a && !a->isText ? a->number : 0;
         char buf[64];
-        spec += static_cast<char>(*p);
-        if (*p == u'd') std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<int32_t>(v));
-        else std::snprintf(buf, sizeof buf, spec.c_str(), static_cast<uint32_t>(v));
+        conversion += static_cast<char>(*p);
+        if (*p == u'd') std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<int32_t>(v));
+        else std::snprintf(buf, sizeof buf, conversion.c_str(), static_cast<uint32_t>(v));
         out += FromLatin1(buf);
     }
     return out.substr(0, limit);
