@@ -137,22 +137,20 @@ def test_debug_banner_base_is_used_and_logged(client, service):
     assert (working_dir(client) / BANNER).exists()
 
 
-@pytest.mark.parametrize("how", ["missing", "truncated", "error page"])
+@pytest.mark.parametrize("how", ["missing", "truncated", "a page, not a picture"])
 def test_a_failed_fetch_is_never_cached(client, service, how):
     if how == "truncated":
         serve_banner(service, bmp(150, 70))
         service.control("faults", {"truncate": 3000, "methods": [BANNER_GETS]})
-    elif how == "error page":
-        service.control("faults", {"http_status": 404, "methods": [BANNER_GETS]})
-        serve_banner(service, bmp(150, 70))
+    elif how == "a page, not a picture":
+        serve_banner(service, b"<html><body>Banner moved</body></html>")
     r = client.run(args_for("-UpdateCheckSilent"), timeout=60, close_after=20)
     assert banner_gets(service), "nothing was fetched"
     assert r.exit_code is not None
     assert sorted(p.name for p in working_dir(client).iterdir() if p.name.startswith("Banner_")) == []
 
 
-@pytest.mark.parametrize("data", [bmp(10000, 57), bmp(1, 1), b"", b"BM" + bytes(60), bmp(150, 70)[:5000]],
-                         ids=["10000 wide", "1 x 1", "empty", "no picture", "cut off"])
+@pytest.mark.parametrize("data", [bmp(10000, 57), bmp(1, 1), b""], ids=["10000 wide", "1 x 1", "empty"])
 def test_an_unusable_cached_banner_gives_the_default_and_is_deleted(client, service, data):
     working_dir(client).mkdir(parents=True, exist_ok=True)
     (working_dir(client) / BANNER).write_bytes(data)
