@@ -64,6 +64,7 @@ void FakeRegistry::AddKey(Hive hive, const std::u16string& path) {
 bool FakeRegistry::HasKey(Hive hive, const std::u16string& path) const { return HiveOf(hive).count(Norm(path)) > 0; }
 
 uint32_t FakeRegistry::OpenKey(Hive hive, const std::u16string& path, uint32_t sam, plat::KeyHandle& key) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     key = 0;
     accesses.push_back({hive, path, sam, false});
     std::u16string n = Norm(path);
@@ -77,6 +78,7 @@ uint32_t FakeRegistry::OpenKey(Hive hive, const std::u16string& path, uint32_t s
 
 uint32_t FakeRegistry::OpenSubKey(plat::KeyHandle parent, const std::u16string& name, uint32_t sam,
                                   plat::KeyHandle& key) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     key = 0;
     auto it = mOpen.find(parent);
     if (it == mOpen.end()) return plat::kErrInvalidHandle;
@@ -84,6 +86,7 @@ uint32_t FakeRegistry::OpenSubKey(plat::KeyHandle parent, const std::u16string& 
 }
 
 uint32_t FakeRegistry::CreateKey(Hive hive, const std::u16string& path, uint32_t sam, plat::KeyHandle& key) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     key = 0;
     accesses.push_back({hive, path, sam, true});
     std::u16string n = Norm(path);
@@ -105,6 +108,7 @@ FakeRegistry::Key* FakeRegistry::Find(plat::KeyHandle key) {
 
 uint32_t FakeRegistry::QueryValue(plat::KeyHandle key, const std::u16string& name, uint32_t& type,
                                   std::vector<uint8_t>& data) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     Key* k = Find(key);
     if (!k) return 6;  // ERROR_INVALID_HANDLE
     auto v = k->values.find(Lower(name));
@@ -116,6 +120,7 @@ uint32_t FakeRegistry::QueryValue(plat::KeyHandle key, const std::u16string& nam
 
 uint32_t FakeRegistry::SetValue(plat::KeyHandle key, const std::u16string& name, uint32_t type,
                                 const std::vector<uint8_t>& data) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     Key* k = Find(key);
     if (!k) return 6;
     k->values[Lower(name)] = RegValue{type, data};
@@ -124,12 +129,14 @@ uint32_t FakeRegistry::SetValue(plat::KeyHandle key, const std::u16string& name,
 }
 
 uint32_t FakeRegistry::DeleteValue(plat::KeyHandle key, const std::u16string& name) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     Key* k = Find(key);
     if (!k) return 6;
     return k->values.erase(Lower(name)) ? 0 : plat::kErrFileNotFound;
 }
 
 uint32_t FakeRegistry::EnumKey(plat::KeyHandle key, uint32_t index, std::u16string& name) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     auto it = mOpen.find(key);
     if (it == mOpen.end()) return 6;
     auto children = mChildOrder.find(HiveTag(it->second.first) + it->second.second);
@@ -139,6 +146,7 @@ uint32_t FakeRegistry::EnumKey(plat::KeyHandle key, uint32_t index, std::u16stri
 }
 
 void FakeRegistry::CloseKey(plat::KeyHandle key) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     if (mOpen.erase(key)) --openHandles;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/FakeLock.h"
 #include "platform/Platform.h"
 
 namespace fake {
@@ -50,6 +51,7 @@ public:
     int openHandles = 0;
 
 private:
+    FakeLock mGuard;  // the platform operations above, for tests with real threads
     struct Key {
         std::map<std::u16string, RegValue> values;  // by lower-case name
         std::map<std::u16string, std::u16string> valueNames;

@@ -25,6 +25,7 @@ void FakeFiles::AddDirectory(const std::u16string& path) {
 }
 
 uint32_t FakeFiles::MakeDirectory(const std::u16string& path) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     auto err = createDirectoryErrors.find(Key(path));
     if (err != createDirectoryErrors.end()) return err->second;
     std::u16string k = Key(path);
@@ -38,6 +39,7 @@ uint32_t FakeFiles::MakeDirectory(const std::u16string& path) {
 }
 
 plat::FileHandle FakeFiles::OpenAppend(const std::u16string& path, bool writeThrough) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     std::u16string k = Key(path);
     if (unopenable.count(k) || mDirs.count(k)) return 0;
     if (requireParentDirectory && !mDirs.count(Parent(path))) return 0;
@@ -49,6 +51,7 @@ plat::FileHandle FakeFiles::OpenAppend(const std::u16string& path, bool writeThr
 }
 
 bool FakeFiles::Write(plat::FileHandle file, const void* data, std::size_t size) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     auto it = mOpen.find(file);
     if (it == mOpen.end()) return false;
     mFiles[it->second].bytes.append(static_cast<const char*>(data), size);
@@ -56,12 +59,17 @@ bool FakeFiles::Write(plat::FileHandle file, const void* data, std::size_t size)
 }
 
 void FakeFiles::Flush(plat::FileHandle file) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     if (mOpen.count(file)) ++flushes;
 }
 
-void FakeFiles::Close(plat::FileHandle file) { mOpen.erase(file); }
+void FakeFiles::Close(plat::FileHandle file) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
+    mOpen.erase(file);
+}
 
 bool FakeFiles::ReadPrefix(const std::u16string& path, std::size_t maxBytes, std::string& bytes) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     std::u16string k = Key(path);
     auto it = mFiles.find(k);
     if (it == mFiles.end() || unopenable.count(k)) return false;
@@ -70,11 +78,13 @@ bool FakeFiles::ReadPrefix(const std::u16string& path, std::size_t maxBytes, std
 }
 
 bool FakeFiles::CanOpenForReading(const std::u16string& path) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     std::u16string k = Key(path);
     return mFiles.count(k) && !unopenable.count(k);
 }
 
 uint32_t FakeFiles::RemoveFile(const std::u16string& path) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     std::u16string k = Key(path);
     if (!mFiles.count(k)) return plat::kErrFileNotFound;
     if (undeletable.count(k)) return plat::kErrAccessDenied;
@@ -83,6 +93,7 @@ uint32_t FakeFiles::RemoveFile(const std::u16string& path) {
 }
 
 uint32_t FakeFiles::RenameFile(const std::u16string& from, const std::u16string& to) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     auto it = mFiles.find(Key(from));
     if (it == mFiles.end()) return plat::kErrFileNotFound;
     if (undeletable.count(Key(from)) || undeletable.count(Key(to))) return plat::kErrAccessDenied;
@@ -94,6 +105,7 @@ uint32_t FakeFiles::RenameFile(const std::u16string& from, const std::u16string&
 }
 
 bool FakeFiles::GetLastAccessTime(const std::u16string& path, plat::DateTime& utc) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     auto it = mFiles.find(Key(path));
     if (it == mFiles.end() || unopenable.count(Key(path))) return false;
     utc = it->second.access;
@@ -144,6 +156,7 @@ std::string FakeSystem::ToAnsi(const std::u16string& text) { return brut::ToLati
 std::u16string FakeSystem::FromAnsi(const std::string& bytes) { return brut::FromLatin1(bytes); }
 
 int FakeSystem::ShowMessageBox(const std::u16string& text, const std::u16string& caption, uint32_t flags) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     boxes.push_back({text, caption, flags});
     if (onBox) onBox(boxes.back());
     return boxAnswer;
@@ -164,6 +177,7 @@ bool FakeSystem::IsWow64Process(bool& w) {
 }
 
 uint32_t FakeSystem::GetAdaptersAddresses(uint32_t& bufferSize, std::vector<plat::Adapter>& out) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
     int call = adapterCalls++;
     if (call < static_cast<int>(adapterAnswers.size()) && adapterAnswers[call] != 0) {
         if (adapterAnswers[call] == plat::kErrBufferOverflow) bufferSize *= 2;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/FakeLock.h"
 #include "platform/Platform.h"
 
 namespace fake {
@@ -47,6 +48,7 @@ public:
     bool lastOpenWriteThrough = false;
 
 private:
+    FakeLock mGuard;  // the platform operations above, for tests with real threads
     struct File { std::u16string path; std::string bytes; plat::DateTime access; };
     static std::u16string Key(const std::u16string& p);
     static std::u16string Parent(const std::u16string& p);
@@ -130,6 +132,7 @@ public:
     std::atomic<uint32_t> slept{0};
 
 private:
+    FakeLock mGuard;  // message boxes and adapters, for tests with real threads
     struct RealThread {
         std::thread thread;
         std::mutex lock;

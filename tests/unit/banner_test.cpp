@@ -157,6 +157,10 @@ TEST(BannerCheckTest, SizeFormatAndDimensions) {
     Put32(claimsHuge, 18, 0x7FFFFFFF);
     Put32(claimsHuge, 22, 0x80000000u);
     EXPECT_EQ(CheckBannerBytes(claimsHuge, kClientWidth).verdict, BannerVerdict::TooWide);
+    Put32(claimsHuge, 18, 120);  // top-down with -2^31 rows: too tall, and its height still positive
+    const BannerCheck tallest = CheckBannerBytes(claimsHuge, kClientWidth);
+    EXPECT_EQ(tallest.verdict, BannerVerdict::TooTall);
+    EXPECT_EQ(tallest.height, INT32_MAX);
     const BannerCheck topDown = CheckBannerBytes(MakeBmp({130, -60}), kClientWidth);
     EXPECT_EQ(topDown.width, 130);
     EXPECT_EQ(topDown.height, 60);

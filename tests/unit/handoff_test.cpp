@@ -85,16 +85,20 @@ TEST(WorkerCommandLine, PiecesOrderAndForms) {
     }
 }
 
-// What the worker's runtime makes of it: the location arrives with exactly one backslash; the
-// quotes inside a value are not passed on (the documented format).
+// What the worker's runtime makes of it: the location arrives with exactly one backslash, any
+// other value ending in backslashes with all of them (they must not escape its closing quote);
+// the quotes inside a value are not passed on (the documented format).
 TEST(WorkerCommandLine, AsTheWorkerSplitsIt) {
     CmdLineInfo cmd;
     ProgramInfo info;
     info.DisplayName = u"Say \"Hi\" now";
     info.InstallLocation = u"C:\\Program Files\\Foo\\";
+    cmd.mWindowCaption = u"Tools\\\\";
+    cmd.mIsUpdateFromVersionV1 = 1;
     const auto tokens = SplitCommandLine(u"\"C:\\w\\BRUptideWorker.exe\" " + BuildWorkerCommandLine(cmd, info));
     const std::vector<std::u16string> want = {u"C:\\w\\BRUptideWorker.exe", u"-DisplayName", u"Say Hi now",
-                                              u"-InstalledLocation", u"C:\\Program Files\\Foo\\"};
+                                              u"-InstalledLocation", u"C:\\Program Files\\Foo\\",
+                                              u"-WindowCaption", u"Tools\\\\", u"-UpdateFromVersionV1"};
     EXPECT_EQ(tokens, want);
 }
 

@@ -53,9 +53,21 @@ std::string Envelope(const std::string& inner) {
     return "<string xmlns=\"x\">" + escaped + "</string>";
 }
 
+// As start-up leaves the process before the dialog starts threads: the product record
+// published, the log open.
 class RealThreads : public ::testing::Test {
 protected:
-    RealThreads() { fp.system.realThreads = true; }
+    RealThreads() {
+        ProgramInfo record;
+        record.ProgramName = record.DisplayName = u"PhotoStudio";
+        record.ProgramVersionNumber = u"21.0";
+        record.InstallLocation = u"C:\\PhotoStudio\\";
+        record.ProgramLanguage = 1033;
+        record.ProgramInstallDate = u"20261207";
+        DiscoverProgramInfo(record);
+        SetupLog(record.ProgramName);
+        fp.system.realThreads = true;
+    }
     ~RealThreads() override {
         fp.system.JoinThreads();
         ResetProgramInfoForTests();

@@ -69,8 +69,8 @@ bool BRUptide::InitInstance() {
     // A check or hand-off still running (the user closed the dialog meanwhile) keeps
     // using the checker and the command line: they are left to the process end.
     if (gDialogRunner && gDialogRunner->ThreadStillRunning()) {
-        cmdLine.release();
-        checker.release();
+        static_cast<void>(cmdLine.release());
+        static_cast<void>(checker.release());
     }
     return false;
 }

@@ -103,7 +103,8 @@ BannerCheck CheckBannerBytes(const std::string& bytes, int32_t maxWidth) {
         !(compression == kBiRgb || (compression == kBiBitfields && maskedDepth)))
         return check;
     check.width = static_cast<int32_t>(width);
-    check.height = static_cast<int32_t>(height);
+    // A top-down height of -2^31 has no positive 32-bit twin: it reads as the largest.
+    check.height = static_cast<int32_t>(height > INT32_MAX ? INT32_MAX : height);
     if (width > maxWidth) {
         check.verdict = BannerVerdict::TooWide;
     } else if (height > kBannerMaxHeight) {

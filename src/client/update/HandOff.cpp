@@ -32,10 +32,16 @@ void AddPlain(std::u16string& out, const char16_t* name, const std::u16string& v
 }
 
 // Quotes inside the value are not escaped: the worker's own parser expects it so.
+// Backslashes at the value's end are doubled: the receiver's argument splitting reads
+// them back as they were, where single ones would escape the closing quote and run the
+// value into the options that follow.
 void AddQuoted(std::u16string& out, const char16_t* name, const std::u16string& value) {
     AddFlag(out, name);
     out += u'"';
     out += value;
+    std::size_t trailing = 0;
+    while (trailing < value.size() && value[value.size() - 1 - trailing] == u'\\') ++trailing;
+    out.append(trailing, u'\\');
     out += u"\" ";
 }
 
@@ -57,11 +63,10 @@ std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine, const ProgramI
     if (!info.ProgramVersionNumber.empty()) AddPlain(out, u"ProgramVersion", info.ProgramVersionNumber);
     if (!info.ProgramInstallDate.empty()) AddPlain(out, u"InstallDate", info.ProgramInstallDate);
     if (!info.InstallLocation.empty()) {
-        // Two backslashes: the receiver's argument splitting reads them as one and
-        // keeps the closing quote a quote.
+        // Exactly one backslash at the end, written as two (see AddQuoted).
         std::u16string location = info.InstallLocation;
         while (!location.empty() && location.back() == u'\\') location.pop_back();
-        AddQuoted(out, u"InstalledLocation", location + u"\\\\");
+        AddQuoted(out, u"InstalledLocation", location + u"\\");
     }
     if (!info.FileList.empty()) {
         std::u16string files;
