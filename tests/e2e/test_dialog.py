@@ -277,15 +277,15 @@ def test_closing_during_the_hand_off(client, start_service):
 
 
 UPGRADE_CHOICES = {
-    # id: (radio, UpgradeOfferStatus, stored IgnoreProductMajorVersionUpgrade)
-    "remind-later": (REMIND_LATER, "3", None),
-    "dont-show-again": (DONT_SHOW, "1", "6"),
+    # id: (radio, UpgradeOfferStatus, stored IgnoreProductMajorVersionUpgrade, Continue by the Enter key)
+    "remind-later": (REMIND_LATER, "3", None, True),
+    "dont-show-again": (DONT_SHOW, "1", "6", False),
 }
 
 
 @pytest.mark.parametrize("choice", list(UPGRADE_CHOICES))
 def test_upgrade_offer_choice_then_continue(client, start_service, choice):
-    radio, status, stored = UPGRADE_CHOICES[choice]
+    radio, status, stored, enter = UPGRADE_CHOICES[choice]
     svc = service(start_service, client, UPGRADE_ONLY)
     p = client.start(args_for(), timeout=60)
     ctrls = wait_state(client.prefix, OFFER_TEXT)
@@ -295,9 +295,18 @@ def test_upgrade_offer_choice_then_continue(client, start_service, choice):
         REMIND_LATER: "Remind me again later ", DONT_SHOW: "Do not show this notice again", CONTINUE: "Continue"}
     assert not ctrls[CONTINUE]["enabled"]
     assert [ctrls[i]["check"] for i in (INSTALL_NOW, REMIND_LATER, DONT_SHOW)] == [0, 0, 0]
+    [xwin] = client.prefix.x_search("^" + TITLE + "$")
+    if enter:
+        # Enter never reaches the disabled Continue.
+        client.prefix.x_key(xwin, "Return")
+        time.sleep(1)
+        assert controls(client.prefix)[MESSAGE]["text"] == OFFER_TEXT and reports(svc) == []
     client.prefix.click(TITLE, radio)
     wait_for(lambda: controls(client.prefix)[CONTINUE]["enabled"], 10, "Continue enabled")
-    client.prefix.click(TITLE, CONTINUE)
+    if enter:
+        client.prefix.x_key(xwin, "Return")
+    else:
+        client.prefix.click(TITLE, CONTINUE)
     # Result 16 after the offer: up to date, and its Close says a major upgrade exists.
     wait_state(client.prefix, UP_TO_DATE_TEXT)
     client.prefix.click(TITLE, CLOSE)
@@ -325,6 +334,27 @@ def test_upgrade_offer_install_restarts_as_stub(client, start_service):
     assert got[:2] == [("ReportUpgradeOfferStatus", "2"), ("ReportUpdateStatus", "8")]
     stub_checks = [r for r in svc.quickchecks() if r["decision"]["mode"] == "worker"]
     assert len(stub_checks) == 1
+
+
+# (A leading "-" would be taken off the value as an option's dash by the command line.)
+@pytest.mark.parametrize("rec, where", [("40 30", "there"), ("5000 -4000", "on-screen"), ("40", "centred")],
+                         ids=["position", "off-screen", "not-two-numbers"])
+def test_window_rec_places_the_dialog(client, start_service, rec, where):
+    service(start_service, client, UP_TO_DATE)
+    p = client.start(args_for("-WindowRec", rec), timeout=60)
+    wait_state(client.prefix, UP_TO_DATE_TEXT)
+    r = client.prefix.rect(TITLE)
+    width, height = r["right"] - r["left"], r["bottom"] - r["top"]
+    screen_w, screen_h = 1024, 768  # the harness's Xvfb screen
+    if where == "there":
+        assert (r["left"], r["top"]) == (40, 30)
+    elif where == "on-screen":
+        # Off every monitor: moved onto the nearest one, into its corner.
+        assert (r["left"], r["top"]) == (screen_w - width, 0)
+    else:
+        assert (r["left"], r["top"]) == ((screen_w - width) // 2, (screen_h - height) // 2)
+    client.prefix.click(TITLE, CLOSE)
+    assert p.wait().exit_code == 0
 
 
 @pytest.mark.parametrize("case", ["maintenance", "server-error"])
