@@ -336,8 +336,7 @@ def test_upgrade_offer_install_restarts_as_stub(client, start_service):
     assert len(stub_checks) == 1
 
 
-# (A leading "-" would be taken off the value as an option's dash by the command line.)
-@pytest.mark.parametrize("rec, where", [("40 30", "there"), ("5000 -4000", "on-screen"), ("40", "centred")],
+@pytest.mark.parametrize("rec, where", [("40 30", "there"), ("-4000 5000", "on-screen"), ("40", "centred")],
                          ids=["position", "off-screen", "not-two-numbers"])
 def test_window_rec_places_the_dialog(client, start_service, rec, where):
     service(start_service, client, UP_TO_DATE)
@@ -350,7 +349,7 @@ def test_window_rec_places_the_dialog(client, start_service, rec, where):
         assert (r["left"], r["top"]) == (40, 30)
     elif where == "on-screen":
         # Off every monitor: moved onto the nearest one, into its corner.
-        assert (r["left"], r["top"]) == (screen_w - width, 0)
+        assert (r["left"], r["top"]) == (0, screen_h - height)
     else:
         assert (r["left"], r["top"]) == ((screen_w - width) // 2, (screen_h - height) // 2)
     client.prefix.click(TITLE, CLOSE)

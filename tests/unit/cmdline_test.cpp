@@ -65,7 +65,7 @@ TEST_F(CmdLineTest, EveryValueOption) {
     CmdLineInfo info = Parse(
         u"-QuickCheck -ProgramVersion 12.5.300 -InstallDate 20260101 -Language 1031 "
         u"-InstalledLocation \"C:\\P F\\\\\\\\\" -UpdateIntervalInHours \" 24h\" -FileList \"a.dll;;b.dll; \" "
-        u"-FileList c.dll -WindowRec \"10 20\" -WindowCaption \"My App\" -AffiliateId aff7 -DisplayName \"D N\"");
+        u"-FileList c.dll -WindowRec \"-1200 20\" -WindowCaption \"My App\" -AffiliateId aff7 -DisplayName \"D N\"");
     const ProgramInfo& p = info.mProgramInfo;
     EXPECT_EQ(p.ProgramVersionNumber, u"12.5.300");
     EXPECT_EQ(p.ProgramInstallDate, u"20260101");
@@ -73,7 +73,7 @@ TEST_F(CmdLineTest, EveryValueOption) {
     EXPECT_EQ(p.InstallLocation, u"C:\\P F\\");
     EXPECT_EQ(info.mUpdateIntervalInHours, 24);
     EXPECT_EQ(p.FileList, (Tokens{u"a.dll", u"b.dll", u"", u"c.dll"}));
-    EXPECT_EQ(info.mWindowRec, u"10 20");
+    EXPECT_EQ(info.mWindowRec, u"-1200 20");
     EXPECT_EQ(info.mWindowCaption, u"My App");
     EXPECT_EQ(p.AffiliateId, u"aff7");
     EXPECT_EQ(p.DisplayName, u"D N");
@@ -86,9 +86,10 @@ TEST_F(CmdLineTest, EveryValueOption) {
 TEST_F(CmdLineTest, ValueConversions) {
     struct Case { const char16_t* args; int32_t language; int32_t interval; const char16_t* location; };
     const Case cases[] = {
-        {u"-Language -1", 1, 0, u""},  // the value's own "-" is taken as a prefix
-        {u"-Language --5 -UpdateIntervalInHours x", -5, 0, u""},
-        {u"-Language 99999999999 -UpdateIntervalInHours \"-99999999999\"", 2147483647, 2147483647, u""},
+        {u"-Language -1", -1, 0, u""},  // a value's own "-" is no prefix
+        {u"-Language --5 -UpdateIntervalInHours x", 0, 0, u""},
+        {u"-Language 99999999999 -UpdateIntervalInHours \"-99999999999\"", 2147483647, INT32_MIN, u""},
+        {u"/Language /3", 0, 0, u""},
         {u"-UpdateIntervalInHours \" -7\"", 0, -7, u""},
         {u"-InstalledLocation C:\\x", 0, 0, u"C:\\x\\"},
         {u"-InstalledLocation C:\\x\\\\\\", 0, 0, u"C:\\x\\"},

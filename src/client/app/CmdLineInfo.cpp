@@ -180,7 +180,10 @@ void ParseCommandLine(CmdLineInfo& info, const std::u16string& commandLine) {
     const std::vector<std::u16string> tokens = SplitCommandLine(commandLine);
     for (std::size_t k = 1; k < tokens.size(); ++k) {
         const std::u16string& token = tokens[k];
-        if (!token.empty() && (token[0] == u'-' || token[0] == u'/'))
+        // A value keeps its first character: the hand-off writes a WindowRec left of the
+        // primary monitor as "-1200 300", and a "-" taken off it moved the window.
+        const bool value = info.mPendingOption != PendingOption::None;
+        if (!value && !token.empty() && (token[0] == u'-' || token[0] == u'/'))
             info.ParseParam(token.substr(1));
         else
             info.ParseParam(token);
