@@ -538,6 +538,7 @@ TEST_F(DialogTest, CloseRequestAsksInBusyStates) {
         const bool userEnded = c.state == UPDATE_IN_PROGRESS && c.end == 9;
         EXPECT_EQ(reports.sent, userEnded ? Sent{u"status 2 id 3"} : Sent{});
         EXPECT_EQ(Log(u"INF User end Update!"), userEnded);
+        EXPECT_EQ(d.EndedByUser(), userEnded);  // the hand-off thread must not start the worker now
         EXPECT_EQ(fp.system.slept, userEnded ? 1000u : 0u);
         dialog.reset();
     }

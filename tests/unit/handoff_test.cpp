@@ -219,7 +219,9 @@ const std::u16string kProductKey = u"Software\\Brindle\\Brindle Uptide\\PhotoStu
 struct FakeWindow : HandOffWindow {
     bool hidden = false;
     bool hasPosition = true;
+    bool ended = false;
     void HideForHandOff() override { hidden = true; }
+    bool EndedByUser() const override { return ended; }
     bool ScreenPosition(int32_t& left, int32_t& top) override {
         left = -5;
         top = 20;
@@ -341,6 +343,7 @@ TEST_F(StartWorkerTest, EveryFailureComesBackAs14) {
          },
          0},
         {"the start is refused", [](StartWorkerTest& t) { t.fp.processes.startError = 1223; }, 1},
+        {"the user ended the update during the download", [](StartWorkerTest& t) { t.window.ended = true; }, 0},
         {"the exit code cannot be read",
          [](StartWorkerTest& t) {
              t.cmd.mIsHideUpdateCheckResult = 1;
@@ -354,6 +357,7 @@ TEST_F(StartWorkerTest, EveryFailureComesBackAs14) {
         fp.files.RemoveFile(kWorkerExe);
         downloadResult = 0;
         cmd.mIsHideUpdateCheckResult = 0;
+        window.ended = false;
         c.set(*this);
         EXPECT_EQ(Run(), kReturned) << c.what;
         EXPECT_EQ(fp.processes.starts.size(), c.starts) << c.what;

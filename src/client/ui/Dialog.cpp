@@ -656,6 +656,7 @@ void Dialog::OnClose() {
         if (mEnded) return;
     }
     if (asks && mDialogState == UPDATE_IN_PROGRESS) {
+        mUserEndedUpdate.store(true);
         LogInfo(u"User end Update!");
         Report(kReportUserEnded, mUpdateId);
         plat::Sys().Sleep(1000);

@@ -98,6 +98,7 @@ public:
     // --- HandOffWindow, ProgressTarget (hand-off thread)
     void HideForHandOff() override;
     bool ScreenPosition(int32_t& left, int32_t& top) override;
+    bool EndedByUser() const override { return mUserEndedUpdate.load(); }
     void SetProgress(uint32_t done, uint32_t total) override;
 
     // The texts of the window's title and of the header band's version line.
@@ -159,6 +160,7 @@ private:
     std::u16string mHeaderTitle;
     bool mIsStubRestarted = false;
     bool mEnded = false;
+    std::atomic<bool> mUserEndedUpdate{false};  // read by the hand-off thread
     int32_t mEndCode = 0;
 };
 

@@ -17,6 +17,8 @@ public:
     virtual void HideForHandOff() = 0;
     // Screen coordinates of the window's top-left corner; false when they cannot be read.
     virtual bool ScreenPosition(int32_t& left, int32_t& top) = 0;
+    // True once the user confirmed ending the update: the worker must not start after all.
+    virtual bool EndedByUser() const = 0;
 };
 
 // Where download progress goes (the dialog's progress bar); called from the

@@ -95,6 +95,11 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
     int32_t left = 0, top = 0;
     if (mHandOffWindow && mHandOffWindow->ScreenPosition(left, top)) cmdLine.mWindowRec = Format(u"%d %d", left, top);
 
+    // The download may finish while the dialog that the user ended waits to close.
+    if (mHandOffWindow && mHandOffWindow->EndedByUser()) {
+        LogInfo(u"QuickCheck::StartWorker: the update was ended by the user, the worker is not started");
+        return returned;
+    }
     const std::u16string commandLine = BuildWorkerCommandLine(cmdLine, info);
     int32_t exitCode = 0;
     if (StartProcess(directory + kWorkerFile, commandLine, hide, exitCode, elevate) != 0) return returned;
