@@ -103,16 +103,21 @@ def url_encode(text):
     return "".join(c if c.isascii() and c.isalnum() else "+" if c == " " else "%%%02x" % ord(c) for c in text)
 
 
+def learned_post(prefix, service, method, argument, name):
+    """A body file holding the client's last `method` document, as the client posts it."""
+    doc = [r for r in service.records() if r.get("method") == method][-1]["document"]
+    body = prefix.workdir / name
+    body.write_bytes((argument + "=" + url_encode(url_encode(doc))).encode("ascii"))
+    return [service.url() + "BRUTWebservice.asmx/" + method, prefix.win_path(body)]
+
+
 def job_silent_check(prefix, service, pairs):
-    url = service.url()
     args = ["-QuickCheck", "-UpdateCheckSilent", "-UpdateSilent", "-ProgramName", "BenchTool", "-DisplayName",
             "Bench Tool", "-ProgramVersion", "6.0.3", "-InstalledLocation", TARGET_DIR, "-Language", "1033"]
     client = [str(WIN64 / "BRUptide.exe"), *args]
     measure(prefix, client)  # one run to learn the request document
-    doc = [r for r in service.quickchecks() if r.get("fields", {}).get("ProgramName") == "BenchTool"][-1]["document"]
-    body = prefix.workdir / "request.body"
-    body.write_bytes(("QuickCheckXML=" + url_encode(url_encode(doc))).encode("ascii"))
-    floor = [str(FLOOR / "floor_check.exe"), url + "BRUTWebservice.asmx/QuickCheck", prefix.win_path(body)]
+    floor = [str(FLOOR / "floor_check.exe"),
+             *learned_post(prefix, service, "QuickCheck", "QuickCheckXML", "check.body")]
     return paired(prefix, "silent check", client, floor, pairs)
 
 
@@ -138,7 +143,12 @@ def job_discovery(prefix, service, pairs):
     return paired(prefix, f"discovery over {UNINSTALL_KEYS} uninstall entries", client, floor, pairs)
 
 
-def job_download(prefix, service, pairs):
+def job_download(prefix, service, pairs, urlmon=False):
+    """A silent update: the check, the 20 MB worker downloaded, started and waited for.
+
+    The floor does the same steps with nothing around them (common controls, a hidden
+    dialog, the POST, a WinINet fetch, CreateProcess); fetching alone would leave the
+    client's check and hand-off against nothing."""
     files = service.work / "files"
     worker = files / "BRUptideWorker.exe"
     shutil.copy2(WIN64 / "tools" / "test-worker" / "BRUptideWorker.exe", worker)
@@ -149,12 +159,20 @@ def job_download(prefix, service, pairs):
     client = [str(WIN64 / "BRUptide.exe"), "-UpdateSilent", "-UpdateCheckSilent", "-ProgramName", "BenchWorker",
               "-DisplayName", "Bench Worker", "-ProgramVersion", "6.0.0", "-InstalledLocation", TARGET_DIR,
               "-Language", "1033"]
-    target = prefix.win_path(workdir / "worker.exe")
-    floor = [str(FLOOR / "floor_download.exe"), service.url() + "files/BRUptideWorker.exe", target]
-    return paired(prefix, "worker download (20 MB)", client, floor, pairs)
+    measure(prefix, client)  # one run to learn the check and report documents
+    target = prefix.win_path(workdir / "BRUptideWorker.exe")
+    floor = [str(FLOOR / "floor_download.exe"), *(["-urlmon"] if urlmon else []), service.url() + "files/BRUptideWorker.exe", target,
+             *learned_post(prefix, service, "QuickCheck", "QuickCheckXML", "update-check.body")]
+    name = "silent update: check, 20 MB worker download, worker run"
+    return paired(prefix, name + (" (floor fetching with URLDownloadToFileW)" if urlmon else ""), client, floor, pairs)
 
 
-JOBS = {"check": job_silent_check, "discovery": job_discovery, "download": job_download}
+def job_download_urlmon(prefix, service, pairs):
+    return job_download(prefix, service, pairs, urlmon=True)
+
+
+JOBS = {"check": job_silent_check, "discovery": job_discovery, "download": job_download,
+        "download-urlmon": job_download_urlmon}
 
 
 def main():
