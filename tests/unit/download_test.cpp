@@ -24,8 +24,6 @@ struct RecordingTarget : ProgressTarget {
 class DownloadTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        info.ProgramName = u"PhotoStudio";
-        info.ProgramVersionNumber = u"21.0";
         fp.files.AddDirectory(fake::kTempDir);
     }
     // Each download answers the next result; a success leaves the file.
@@ -47,7 +45,6 @@ protected:
     fake::FakeInternet net;
     fake::FakePlatform fp{&net};
     fake::FreshLog freshLog{fp};
-    ProgramInfo info;
     std::vector<int32_t> answers;
 };
 
@@ -148,7 +145,7 @@ TEST_F(DownloadTest, WorkerResults) {
             oldGoneBeforeDownload = !fp.files.HasFile(kWorkerPath);
             return handler(u, p, g);
         };
-        EXPECT_EQ(DownloadWorker(url, info), c.result) << c.what;
+        EXPECT_EQ(DownloadWorker(url, kDir), c.result) << c.what;
         EXPECT_EQ(net.downloads.size(), c.downloads) << c.what;
         EXPECT_TRUE(oldGoneBeforeDownload) << c.what;
         if (c.result == 0) {
@@ -172,7 +169,7 @@ TEST_F(DownloadTest, AdViewerProblemsAreWarnings) {
     fp.files.AddFile(kViewerPath, "MZ old");
     fp.files.undeletable.insert(ToLowerAscii(kViewerPath));
     Answers({kNotFound});
-    DownloadAdViewer(url, info);
+    DownloadAdViewer(url, kDir);
     EXPECT_EQ(net.downloads.size(), 1u);  // goes on after the failed deletion
     EXPECT_TRUE(fake::LogHasLine(fp, u"WAR Can\u00B4t delete " + kViewerPath));
     EXPECT_TRUE(fake::LogHasLine(fp, u"WAR Can\u00B4t download " + url + u" -> " + kViewerPath));
@@ -239,7 +236,7 @@ TEST_F(DownloadTest, AStalledDownloadFailsWithItsReasonLogged) {
         fp.processes.tick += kDownloadStallMs;
         return p->ShouldGiveUp() ? plat::kEAbort : plat::kSOk;
     };
-    EXPECT_EQ(DownloadWorker(u"https://dl.example/w.exe", info), 13);
+    EXPECT_EQ(DownloadWorker(u"https://dl.example/w.exe", kDir), 13);
     EXPECT_TRUE(fake::LogHasLine(fp, u"WAR Download from 'https://dl.example/w.exe' given up: no data for 120 s"));
     EXPECT_FALSE(fp.files.HasFile(kWorkerPath));
 }
@@ -256,7 +253,7 @@ TEST_F(DownloadTest, ProgressReachesTheTargetThroughTheCallback) {
         p->OnProgress(200, 200, 6, u"");      // end
         return 0;
     };
-    EXPECT_EQ(DownloadWorker(u"https://dl.example/w.exe", info, &callback), 0);
+    EXPECT_EQ(DownloadWorker(u"https://dl.example/w.exe", kDir, &callback), 0);
     const std::vector<std::pair<uint32_t, uint32_t>> want = {{50, 200}, {100, 200}, {200, 200}};
     EXPECT_EQ(target.calls, want);
     DownloadCallback none;

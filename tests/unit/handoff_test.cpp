@@ -365,6 +365,25 @@ TEST_F(StartWorkerTest, EveryFailureComesBackAs14) {
     }
 }
 
+// Without a version the working folder's name carries the current second: a download that takes
+// seconds must not leave the worker in one folder and start it from another.
+TEST_F(StartWorkerTest, OneWorkingDirectoryForDownloadsAndStart) {
+    info.ProgramVersionNumber.clear();
+    check.mAdViewerUrl = u"https://dl.example/v.exe";
+    const std::u16string dir = fake::kWorkRoot + u"PhotoStudio " + DecimalText(fp.system.unixNow) + u"\\";
+    net.downloadHandler = [this](const std::u16string&, const std::u16string& path, plat::DownloadProgress*) {
+        fp.system.unixNow += 2;
+        fp.files.AddFile(path, "MZ");
+        return 0;
+    };
+    EXPECT_EQ(Run(), 0);
+    ASSERT_EQ(net.downloads.size(), 2u);
+    EXPECT_EQ(net.downloads[0].path, dir + u"BRAdViewer.exe");
+    EXPECT_EQ(net.downloads[1].path, dir + u"BRUptideWorker.exe");
+    ASSERT_EQ(fp.processes.starts.size(), 1u);
+    EXPECT_EQ(fp.processes.starts[0].program, dir + u"BRUptideWorker.exe");
+}
+
 // The worker says another instance runs: the sentence goes to the registry, in the product's language,
 // with the program's own name replaced by the caller's caption.
 TEST_F(StartWorkerTest, AnotherInstanceSentence) {

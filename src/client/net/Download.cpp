@@ -112,25 +112,14 @@ int DownloadFile(const std::u16string& url, const std::u16string& directory, con
     return 0;
 }
 
-void DownloadAdViewer(const std::u16string& url, const ProgramInfo& info) {
-    std::u16string directory;
-    if (!GetWorkingDirectory(info, directory, true)) {
-        LogWarning(u"Can´t download %s -> %s", url, std::u16string(kAdViewerFile));
-        return;
-    }
+void DownloadAdViewer(const std::u16string& url, const std::u16string& directory) {
     const std::u16string target = directory + kAdViewerFile;
     if (RemoveOld(target) != 0) LogWarning(u"Can´t delete %s", target);
     if (!DownloadFile(url, directory, kAdViewerFile, true, nullptr, DownloadKind::Program))
         LogWarning(u"Can´t download %s -> %s", url, target);
 }
 
-int DownloadWorker(const std::u16string& url, const ProgramInfo& info, plat::DownloadProgress* progress) {
-    std::u16string directory;
-    if (!GetWorkingDirectory(info, directory, true)) {
-        // Never a download to a place relative to wherever the client runs.
-        LogError(u"Can´t download %s -> %s", url, std::u16string(kWorkerFile));
-        return kWorkerNotDownloaded;
-    }
+int DownloadWorker(const std::u16string& url, const std::u16string& directory, plat::DownloadProgress* progress) {
     const std::u16string target = directory + kWorkerFile;
     if (RemoveOld(target) != 0) {
         LogError(u"Can´t delete %s", target);

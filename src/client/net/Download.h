@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/Internet.h"
-#include "product/ProgramInfo.h"
 
 namespace brut {
 
@@ -66,9 +65,12 @@ private:
 // Downloads `url` into `directory` (ending with "\") + `fileName`: 1 downloaded, 0 not.
 int DownloadFile(const std::u16string& url, const std::u16string& directory, const std::u16string& fileName,
                  bool verbose, plat::DownloadProgress* progress = nullptr, DownloadKind kind = DownloadKind::File);
-// The ad viewer into the product's working directory; problems are warnings.
-void DownloadAdViewer(const std::u16string& url, const ProgramInfo& info);
-// The worker into the product's working directory: 0, 12 (old file not deleted), 13 (not downloaded).
-int DownloadWorker(const std::u16string& url, const ProgramInfo& info, plat::DownloadProgress* progress = nullptr);
+// The ad viewer into the hand-off's working directory `directory` (ending with "\");
+// problems are warnings. The directory is the one the worker is started from: its
+// name may carry the current second, so it is computed once per hand-off.
+void DownloadAdViewer(const std::u16string& url, const std::u16string& directory);
+// The worker into `directory`: 0, 12 (old file not deleted), 13 (not downloaded).
+int DownloadWorker(const std::u16string& url, const std::u16string& directory,
+                   plat::DownloadProgress* progress = nullptr);
 
 }  // namespace brut

@@ -74,13 +74,16 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
     const ProgramInfoPtr program = Program();
     const ProgramInfo& info = *program;
 
+    // Once per hand-off: without a version its name carries the current second, and the
+    // worker must be started from the folder it was downloaded into.
     std::u16string directory;
     if (!GetWorkingDirectory(info, directory, true)) {
+        // Never a download to or a start from a place relative to wherever the client runs.
         LogError(u"QuickCheck::StartWorker: no working directory");
         return returned;
     }
-    if (!mAdViewerUrl.empty()) DownloadAdViewer(mAdViewerUrl, info);
-    if (!mWorkerUrl.empty() && DownloadWorker(mWorkerUrl, info, progress) != kWorkerDownloaded) return returned;
+    if (!mAdViewerUrl.empty()) DownloadAdViewer(mAdViewerUrl, directory);
+    if (!mWorkerUrl.empty() && DownloadWorker(mWorkerUrl, directory, progress) != kWorkerDownloaded) return returned;
 
     // The caller reads the outcome itself: the worker takes over the screen and is waited for.
     const bool hide = info.IsStubExe != 0 || cmdLine.mIsWriteCheckResultToReg || cmdLine.mIsHideUpdateCheckResult;
