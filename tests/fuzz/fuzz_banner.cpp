@@ -22,7 +22,6 @@ bool NameCharacter(char16_t c) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     static fuzz::QuietMachine quiet;
     fuzz::Input in(data, size);
-    const int32_t maxWidth = in.Byte() | in.Byte() << 8;
     ProgramInfo info;
     info.DisplayName = in.UnitsUntil(0xFFFF);
     info.ProgramVersionNumber = in.UnitsUntil(0xFFFF);
@@ -46,19 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (info.DisplayName.empty()) FUZZ_CHECK(HasNoBanner(info), what());
 
     // A picture passes only whole and within the band's limits.
-    const BannerCheck check = CheckBannerBytes(picture, maxWidth);
+    const BannerCheck check = CheckBannerBytes(picture);
     auto about = [&] {
         return "verdict " + std::to_string(static_cast<int>(check.verdict)) + ", " + std::to_string(check.width) +
-               " x " + std::to_string(check.height) + ", band " + std::to_string(maxWidth) + ", bytes " +
+               " x " + std::to_string(check.height) + ", bytes " +
                std::to_string(picture.size());
     };
     switch (check.verdict) {
     case BannerVerdict::Usable:
         FUZZ_CHECK(picture.size() <= kBannerMaxBytes && picture.compare(0, 2, "BM") == 0, about());
-        FUZZ_CHECK(check.width > 0 && check.width <= maxWidth, about());
+        FUZZ_CHECK(check.width > 0 && check.width <= kBannerMaxWidth, about());
         FUZZ_CHECK(check.height >= kBannerMinHeight && check.height <= kBannerMaxHeight, about());
         break;
-    case BannerVerdict::TooWide: FUZZ_CHECK(check.width > maxWidth, about()); break;
+    case BannerVerdict::TooWide: FUZZ_CHECK(check.width > kBannerMaxWidth, about()); break;
     case BannerVerdict::TooTall: FUZZ_CHECK(check.height > kBannerMaxHeight, about()); break;
     case BannerVerdict::TooLow: FUZZ_CHECK(check.height > 0 && check.height < kBannerMinHeight, about()); break;
     default: break;

@@ -16,7 +16,7 @@ const std::u16string kDir = kWorkRoot + u"SampleTool 23\\";
 const std::u16string kCached = kDir + u"Banner_Sample_Tool_23.bmp";
 const std::u16string kPart = kCached + u".part";
 const std::u16string kProductKey = u"Software\\Brindle\\Brindle Uptide\\SampleTool";
-constexpr int32_t kClientWidth = 540;
+constexpr int32_t kClientWidth = kBannerMaxWidth;
 
 ProgramInfo Info(const std::u16string& display = u"Sample Tool", const std::u16string& version = u"23.1.4",
                  int32_t language = 1033) {
@@ -142,26 +142,27 @@ TEST(BannerCheckTest, SizeFormatAndDimensions) {
         {"one byte short", good.substr(0, good.size() - 1), BannerVerdict::Incomplete},
         {"header cut", good.substr(0, 30), BannerVerdict::Incomplete},
         {"1 x 1", MakeBmp({1, 1}), BannerVerdict::TooLow},
-        {"56 high", MakeBmp({120, 56}), BannerVerdict::TooLow},
-        {"57 high", MakeBmp({120, 57}), BannerVerdict::Usable},
-        {"200 high", MakeBmp({120, 200}), BannerVerdict::Usable},
-        {"201 high", MakeBmp({120, 201}), BannerVerdict::TooTall},
+        {"44 high: the band would cut its version line", MakeBmp({120, 44}), BannerVerdict::TooLow},
+        {"45 high", MakeBmp({120, 45}), BannerVerdict::Usable},
+        {"150 x 50", MakeBmp({150, 50}), BannerVerdict::Usable},
+        {"87 high: the band ends where the message begins", MakeBmp({120, 87}), BannerVerdict::Usable},
+        {"88 high", MakeBmp({120, 88}), BannerVerdict::TooTall},
         {"as wide as the dialog", MakeBmp({kClientWidth, 57}), BannerVerdict::Usable},
         {"one pixel wider", MakeBmp({kClientWidth + 1, 57}), BannerVerdict::TooWide},
         {"10000 wide", MakeBmp({10000, 57}), BannerVerdict::TooWide},
     };
-    for (const Case& c : cases) EXPECT_EQ(CheckBannerBytes(c.bytes, kClientWidth).verdict, c.verdict) << c.what;
+    for (const Case& c : cases) EXPECT_EQ(CheckBannerBytes(c.bytes).verdict, c.verdict) << c.what;
 
     // A header that claims a huge picture is judged without reading it.
     std::string claimsHuge = good;
     Put32(claimsHuge, 18, 0x7FFFFFFF);
     Put32(claimsHuge, 22, 0x80000000u);
-    EXPECT_EQ(CheckBannerBytes(claimsHuge, kClientWidth).verdict, BannerVerdict::TooWide);
+    EXPECT_EQ(CheckBannerBytes(claimsHuge).verdict, BannerVerdict::TooWide);
     Put32(claimsHuge, 18, 120);  // top-down with -2^31 rows: too tall, and its height still positive
-    const BannerCheck tallest = CheckBannerBytes(claimsHuge, kClientWidth);
+    const BannerCheck tallest = CheckBannerBytes(claimsHuge);
     EXPECT_EQ(tallest.verdict, BannerVerdict::TooTall);
     EXPECT_EQ(tallest.height, INT32_MAX);
-    const BannerCheck topDown = CheckBannerBytes(MakeBmp({130, -60}), kClientWidth);
+    const BannerCheck topDown = CheckBannerBytes(MakeBmp({130, -60}));
     EXPECT_EQ(topDown.width, 130);
     EXPECT_EQ(topDown.height, 60);
 }
@@ -219,6 +220,10 @@ TEST_F(BannerTest, FailedOrSkippedFetchLeavesNoFile) {
         {"download failed after writing a part", Info(), "BM partial", 0, true, nullptr},
         {"an error page reported as downloaded", Info(), "<html>404</html>", 1, true, "not a bitmap"},
         {"a cut-off transfer reported as downloaded", Info(), MakeBmp({}).substr(0, 1000), 1, true, "incomplete"},
+        // What the band would refuse is never kept, or every run would fetch it again.
+        {"too tall for the band", Info(), MakeBmp({120, 88}), 1, true, "taller than 87 pixels (120 x 88)"},
+        {"too low for the band", Info(), MakeBmp({120, 44}), 1, true, "lower than 45 pixels (120 x 44)"},
+        {"wider than the dialog", Info(), MakeBmp({541, 60}), 1, true, "wider than 540 pixels (541 x 60)"},
         {"unknown product", Info(u"Unknown"), "BM", 1, false, nullptr},
         {"no display name", Info(u""), "BM", 1, false, nullptr},
     };
@@ -266,7 +271,6 @@ TEST_F(BannerTest, DebugBaseAddresses) {
 
 class FakeBand : public BannerBand {
 public:
-    int32_t ClientWidth() override { return kClientWidth; }
     BannerBitmap LoadFileBitmap(const std::u16string& path) override {
         loadedFiles.push_back(path);
         return fileLoads ? BannerBitmap{0xF11E, 120, 57} : BannerBitmap{};
@@ -297,8 +301,8 @@ TEST_F(BannerTest, ShowsTheCachedFileOrTheDefault) {
         {"being fetched", MakeBmp({}), 1, true, 0xDEF, true, {useDefault}},
         {"not a bitmap", "<html>", 0, true, 0xDEF, false,
          {useFile, u"WAR Banner: " + kCached + u" is not a bitmap (0 x 0)", useDefault}},
-        {"too tall", MakeBmp({120, 201}), 0, true, 0xDEF, false,
-         {useFile, u"WAR Banner: " + kCached + u" is taller than 200 pixels (120 x 201)", useDefault}},
+        {"too tall, kept by an older client", MakeBmp({120, 201}), 0, true, 0xDEF, false,
+         {useFile, u"WAR Banner: " + kCached + u" is taller than 87 pixels (120 x 201)", useDefault}},
         {"the system cannot decode it", MakeBmp({}), 0, false, 0xDEF, false,
          {useFile, u"WAR Banner: " + kCached + u" cannot be loaded", useDefault}},
     };

@@ -32,14 +32,14 @@ bool IsKnownHeaderSize(uint32_t size) {
 }
 bool IsKnownDepth(uint32_t bits) { return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32; }
 
-const char16_t* VerdictText(BannerVerdict v) {
+std::u16string VerdictText(BannerVerdict v) {
     switch (v) {
     case BannerVerdict::TooLarge: return u"larger than 4 MiB";
     case BannerVerdict::NotABitmap: return u"not a bitmap";
     case BannerVerdict::Incomplete: return u"incomplete";
-    case BannerVerdict::TooWide: return u"wider than the dialog";
-    case BannerVerdict::TooTall: return u"taller than 200 pixels";
-    case BannerVerdict::TooLow: return u"lower than 57 pixels";
+    case BannerVerdict::TooWide: return Format(u"wider than %d pixels", kBannerMaxWidth);
+    case BannerVerdict::TooTall: return Format(u"taller than %d pixels", kBannerMaxHeight);
+    case BannerVerdict::TooLow: return Format(u"lower than %d pixels", kBannerMinHeight);
     case BannerVerdict::Usable: break;
     }
     return u"usable";
@@ -69,7 +69,7 @@ bool HasNoBanner(const ProgramInfo& info) {
     return info.DisplayName.empty() || info.DisplayName == GetLocalizedText(info.ProgramLanguage, TXT_UNKNOWN);
 }
 
-BannerCheck CheckBannerBytes(const std::string& bytes, int32_t maxWidth) {
+BannerCheck CheckBannerBytes(const std::string& bytes) {
     BannerCheck check;
     if (bytes.size() > kBannerMaxBytes) {
         check.verdict = BannerVerdict::TooLarge;
@@ -105,7 +105,7 @@ BannerCheck CheckBannerBytes(const std::string& bytes, int32_t maxWidth) {
     check.width = static_cast<int32_t>(width);
     // A top-down height of -2^31 has no positive 32-bit twin: it reads as the largest.
     check.height = static_cast<int32_t>(height > INT32_MAX ? INT32_MAX : height);
-    if (width > maxWidth) {
+    if (width > kBannerMaxWidth) {
         check.verdict = BannerVerdict::TooWide;
     } else if (height > kBannerMaxHeight) {
         check.verdict = BannerVerdict::TooTall;
@@ -158,14 +158,19 @@ void FetchBanner(const ProgramInfo& info, const BannerBusySink& setBusy, const B
     const std::u16string part = dir + partName;
     const std::u16string url = BannerDownloadUrl(base, info);
     if (download(url, dir, partName, false)) {
-        // An error page or a cut-off transfer that the platform reported as a
-        // download must not become the picture of every later run.
+        // An error page, a cut-off transfer or a picture the band would refuse must not
+        // be kept: it would be fetched again by every later run and never shown.
         std::string bytes;
         plat::Fs().ReadPrefix(part, kBannerMaxBytes + 1, bytes);
-        const BannerVerdict verdict = CheckBannerBytes(bytes, INT32_MAX).verdict;
-        if (verdict == BannerVerdict::TooLarge || verdict == BannerVerdict::NotABitmap ||
-            verdict == BannerVerdict::Incomplete) {
-            LogWarning(u"Banner: %s is %s, not kept", url, VerdictText(verdict));
+        const BannerCheck check = CheckBannerBytes(bytes);
+        if (check.verdict != BannerVerdict::Usable) {
+            const bool sized = check.verdict == BannerVerdict::TooWide || check.verdict == BannerVerdict::TooTall ||
+                               check.verdict == BannerVerdict::TooLow;
+            if (sized)
+                LogWarning(u"Banner: %s is %s (%d x %d), not kept", url, VerdictText(check.verdict), check.width,
+                           check.height);
+            else
+                LogWarning(u"Banner: %s is %s, not kept", url, VerdictText(check.verdict));
         } else {
             const uint32_t moved = plat::Fs().RenameFile(part, cached);
             if (moved != plat::kErrSuccess) LogWarning(u"Banner: cannot rename %s (%d)", part, moved);
@@ -191,7 +196,7 @@ void PresentBanner(BannerBand& band, const ProgramInfo& info, const int32_t* bus
         LogInfo(u"Banner: Use bannerFileNameWithPath");
         std::string bytes;
         plat::Fs().ReadPrefix(path, kBannerMaxBytes + 1, bytes);
-        const BannerCheck check = CheckBannerBytes(bytes, band.ClientWidth());
+        const BannerCheck check = CheckBannerBytes(bytes);
         if (check.verdict != BannerVerdict::Usable) {
             LogWarning(u"Banner: %s is %s (%d x %d)", path, VerdictText(check.verdict), check.width, check.height);
         } else {

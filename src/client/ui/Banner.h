@@ -10,13 +10,21 @@
 
 namespace brut {
 
-// Limits of a cached banner the band will show. Anything beyond is refused
-// before the platform decodes it: a hostile server must not make us allocate
-// or draw gigabytes.
+// One rule for a product banner, applied when it is fetched (often before the dialog
+// exists) and when it is shown, so that a file the band would refuse is never kept.
+// Pixels at 96 DPI, measured from template 103 (MS Shell Dlg 8: 6 x 13 px per 4 x 8
+// dialog units) and the band's layout:
+// - widest: the dialog's client width, 360 units = 540 px;
+// - lowest: the band (bitmap + 2, its etched lines in its last two rows) still holds the
+//   version line, drawn at y 32 in the dialog font, whose cell is 13 px high in every
+//   language (Japanese glyphs come in through font linking into the same cell): 45;
+// - highest: the band ends where the message begins, 55 units = 89 px down: 87.
+// Anything larger in bytes is refused before the platform decodes it: a hostile server
+// must not make us allocate or draw gigabytes.
 constexpr std::size_t kBannerMaxBytes = 4u * 1024u * 1024u;
-constexpr int32_t kBannerMaxHeight = 200;
-// Lower than this and the band (bitmap + 2) would cut its own text lines.
-constexpr int32_t kBannerMinHeight = 57;
+constexpr int32_t kBannerMaxWidth = 540;
+constexpr int32_t kBannerMinHeight = 45;
+constexpr int32_t kBannerMaxHeight = 87;
 
 // MakePlainName of the display name with every blank as "_".
 std::u16string BannerName(const std::u16string& displayName);
@@ -36,8 +44,7 @@ struct BannerCheck {
     int32_t width = 0;
     int32_t height = 0;  // rows, positive for top-down files too
 };
-// `maxWidth`: the widest picture the band can show (the dialog's client width).
-BannerCheck CheckBannerBytes(const std::string& bytes, int32_t maxWidth);
+BannerCheck CheckBannerBytes(const std::string& bytes);
 
 // BannerLock guards the dialog's mBannerBusy; created at load, never destroyed.
 std::mutex& BannerLock();
@@ -68,7 +75,6 @@ struct BannerBitmap {
 class BannerBand {
 public:
     virtual ~BannerBand() = default;
-    virtual int32_t ClientWidth() = 0;
     // The file decoded as a device-independent section of its own size.
     virtual BannerBitmap LoadFileBitmap(const std::u16string& path) = 0;
     // Bitmap resource 130.
@@ -78,8 +84,8 @@ public:
 };
 
 // Puts the cached banner, or the built-in one, into the band. A cached file
-// that is refused or cannot be decoded is deleted so that the next run fetches
-// it again.
+// that is refused (only a file from an older client can be) or cannot be decoded
+// is deleted so that the next run fetches it again.
 void PresentBanner(BannerBand& band, const ProgramInfo& info, const int32_t* busyFlag);
 // Dialog::ShowBanner: PresentBanner into the dialog's band (nothing without one).
 void ShowBanner(Dialog& dialog);

@@ -22,12 +22,6 @@ Win32BannerBand::~Win32BannerBand() {
     for (HBITMAP b : mLoaded) ::DeleteObject(b);
 }
 
-int32_t Win32BannerBand::ClientWidth() {
-    RECT client{};
-    ::GetClientRect(mDialog, &client);
-    return client.right - client.left;
-}
-
 brut::BannerBitmap Win32BannerBand::LoadFileBitmap(const std::u16string& path) {
     auto* bitmap = static_cast<HBITMAP>(
         ::LoadImageW(nullptr, W(path), IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_CREATEDIBSECTION));

@@ -15,7 +15,6 @@ public:
     Win32BannerBand(const Win32BannerBand&) = delete;
     Win32BannerBand& operator=(const Win32BannerBand&) = delete;
 
-    int32_t ClientWidth() override;
     brut::BannerBitmap LoadFileBitmap(const std::u16string& path) override;
     brut::BannerBitmap LoadDefaultBitmap() override;
     void SetBandBitmap(const brut::BannerBitmap& bitmap) override;
