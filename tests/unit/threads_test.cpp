@@ -3,6 +3,8 @@
 // suites run threads inside StartThread, where no two ever overlap.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -123,6 +125,43 @@ TEST_F(RealThreads, CheckThreadBesideThePollingDialog) {
         EXPECT_EQ(dialog.mDialogState, c.state);
         EXPECT_EQ(net.requests.size(), c.requests);
     }
+}
+
+// The check thread stores its result and the flag, then wakes the poll through the view; a
+// poll in between takes the result and ends the dialog, whose runner deletes it when it
+// may. Here the wake is slow: the dialog must not be deletable while the thread is in it.
+TEST_F(RealThreads, TheDialogOutlivesItsThreadsLastTouch) {
+    struct SlowWakeView : QuietView {
+        void WakeTimer(uint32_t) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            returned.store(true);
+        }
+        std::atomic<bool> returned{false};
+    };
+    fake::Exchange answer;
+    answer.body = Envelope("<R></R>");
+    net.fallback = answer;
+    auto info = std::make_shared<ProgramInfo>();
+    info->ProgramName = info->DisplayName = u"PhotoStudio";
+    info->ProgramVersionNumber = u"21.0";
+    CmdLineInfo cmd;
+    cmd.mIsQuickCheck = cmd.mIsUpdateCheckSilent = 1;
+    QuickCheck check;
+    check.SetProgramInfo(info);
+    check.mCmdLineInfo = &cmd;
+    SlowWakeView view;
+    Dialog dialog(view);
+    dialog.mQuickCheck = &check;
+    dialog.mCmdLineInfo = &cmd;
+    dialog.SetProgramInfo(info);
+
+    dialog.OnInitDialog();
+    while (!dialog.mIsWorkDone.load()) std::this_thread::yield();
+    dialog.OnTimer(kPollTimerId);
+    EXPECT_TRUE(dialog.Ended());
+    EXPECT_TRUE(dialog.MayBeDeleted());
+    EXPECT_TRUE(view.returned.load()) << "deletable while the thread was still inside the view";
+    fp.system.JoinThreads();
 }
 
 TEST_F(RealThreads, ReportsInFlightTogether) {

@@ -318,10 +318,22 @@ void Dialog::OnTimer(uint32_t) {
     // A wait that fails counts as the thread having ended.
     if (!mIsWorkDone.load() && plat::Sys().WaitThread(mWorkThread, 0) == plat::kWaitTimeout) return;
     mView.StopTimer(mTimerId);
-    plat::Sys().CloseThread(mWorkThread);
+    // The flag comes before the thread's last touch of this dialog (WorkDone's wake): the
+    // result may end the dialog, and its deletion must not come between the two.
+    if (plat::Sys().WaitThread(mWorkThread, kThreadReturnMs) == plat::kWaitTimeout) {
+        LogWarning(u"Dialog::OnTimer: the work thread has not returned after %d ms", static_cast<int>(kThreadReturnMs));
+        mReturningThread = mWorkThread;
+    } else {
+        plat::Sys().CloseThread(mWorkThread);
+    }
     mWorkThread = -1;
     ProcessWorkResult();
     EndIfNobodyCanAnswer();
+}
+
+bool Dialog::MayBeDeleted() const {
+    if (mWorkThread != -1) return false;
+    return mReturningThread == -1 || plat::Sys().WaitThread(mReturningThread, 0) != plat::kWaitTimeout;
 }
 
 void Dialog::StoreResult(const ResultPair& result) {

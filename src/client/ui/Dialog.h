@@ -38,6 +38,8 @@ enum DialogState : int32_t {
 constexpr uint32_t kPollTimerId = 4711;
 constexpr uint32_t kPollCheckMs = 1000;
 constexpr uint32_t kPollHandOffMs = 100;
+// How long the poll waits for a thread that reported its work done to return.
+constexpr uint32_t kThreadReturnMs = 2000;
 // The title's length limit, in UTF-16 code units.
 constexpr std::size_t kTitleChars = 260;
 
@@ -110,6 +112,9 @@ public:
     int32_t EndCode() const { return mEndCode; }
     // True while a worker thread started by the dialog may still be running.
     bool WorkThreadRunning() const { return mWorkThread != -1; }
+    // True when no thread the dialog started can touch it or its view any more: the
+    // view may delete both. False leaves them to the process end.
+    bool MayBeDeleted() const;
 
     // The product record shown: the published one, taken once and held, unless
     // one was set (tests). UI thread only.
@@ -128,6 +133,8 @@ public:
     int32_t mUpdateId = 0;
     plat::ThreadHandle mBannerThread = -1;
     plat::ThreadHandle mWorkThread = -1;
+    // A thread that reported its work done but had not returned within kThreadReturnMs.
+    plat::ThreadHandle mReturningThread = -1;
     uint32_t mTimerId = 0;
     std::atomic<bool> mIsWorkDone{false};
     int32_t mBannerBusy = 0;  // guarded by the banner lock

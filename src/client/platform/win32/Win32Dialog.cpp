@@ -305,7 +305,7 @@ public:
         }
         window->Detach();
         // A thread that has not ended still reaches the dialog through TheDialog.
-        mThreadStillRunning = dialog->WorkThreadRunning();
+        mThreadStillRunning = !dialog->MayBeDeleted();
         if (!mThreadStillRunning) {
             delete dialog;
             delete window;
