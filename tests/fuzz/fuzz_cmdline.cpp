@@ -94,11 +94,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const ProgramInfo& p = info.mProgramInfo;
 
     // Every token but the program's own path reached the parser.
-    // A "-" or "/" before the path is a prefix, or part of an option's value (then counted).
+    // A "-" or "/" before the path is a prefix, or part of a WindowRec value (then counted).
+    auto bareOf = [](const std::u16string& t) {
+        return (!t.empty() && (t[0] == u'-' || t[0] == u'/')) ? t.substr(1) : t;
+    };
     int32_t counted = -1, maybe = 0;
     for (std::size_t k = 1; k < tokens.size(); ++k) {
         const std::u16string& t = tokens[k];
-        const std::u16string bare = (!t.empty() && (t[0] == u'-' || t[0] == u'/')) ? t.substr(1) : t;
+        const std::u16string bare = bareOf(t);
         if (t == kProgram) continue;
         if (bare == kProgram) ++maybe;
         else ++counted;
@@ -116,6 +119,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         if (*flags[i]) FUZZ_CHECK(forwarded.find(u" " + std::u16string(kSwitches[i]) + u" ") != std::u16string::npos, what());
     }
     FUZZ_CHECK(info.mIsUpdateFromVersionV1 == 0 || info.mIsUpdateFromVersionV1 == 1, what());
+
+    // Values lose their "-" or "/" like every token, except a WindowRec: a screen position.
+    auto fromToken = [&](const std::u16string& value, bool whole) {
+        for (std::size_t k = 1; k < tokens.size(); ++k)
+            if (value == (whole ? tokens[k] : bareOf(tokens[k]))) return true;
+        return false;
+    };
+    if (!info.mWindowRec.empty()) FUZZ_CHECK(fromToken(info.mWindowRec, true), what());
+    if (!info.mWindowCaption.empty()) FUZZ_CHECK(fromToken(info.mWindowCaption, false), what());
 
     // Values in their documented shapes.
     FUZZ_CHECK(p.InstallLocation.empty() || OneTrailingBackslash(p.InstallLocation), what());

@@ -86,10 +86,10 @@ TEST_F(CmdLineTest, EveryValueOption) {
 TEST_F(CmdLineTest, ValueConversions) {
     struct Case { const char16_t* args; int32_t language; int32_t interval; const char16_t* location; };
     const Case cases[] = {
-        {u"-Language -1", -1, 0, u""},  // a value's own "-" is no prefix
-        {u"-Language --5 -UpdateIntervalInHours x", 0, 0, u""},
-        {u"-Language 99999999999 -UpdateIntervalInHours \"-99999999999\"", 2147483647, INT32_MIN, u""},
-        {u"/Language /3", 0, 0, u""},
+        {u"-Language -1", 1, 0, u""},  // a value loses its "-" like any token
+        {u"-Language --5 -UpdateIntervalInHours x", -5, 0, u""},
+        {u"-Language 99999999999 -UpdateIntervalInHours \"--99999999999\"", 2147483647, INT32_MIN, u""},
+        {u"/Language /3", 3, 0, u""},
         {u"-UpdateIntervalInHours \" -7\"", 0, -7, u""},
         {u"-InstalledLocation C:\\x", 0, 0, u"C:\\x\\"},
         {u"-InstalledLocation C:\\x\\\\\\", 0, 0, u"C:\\x\\"},

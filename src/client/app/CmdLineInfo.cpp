@@ -180,10 +180,11 @@ void ParseCommandLine(CmdLineInfo& info, const std::u16string& commandLine) {
     const std::vector<std::u16string> tokens = SplitCommandLine(commandLine);
     for (std::size_t k = 1; k < tokens.size(); ++k) {
         const std::u16string& token = tokens[k];
-        // A value keeps its first character: the hand-off writes a WindowRec left of the
-        // primary monitor as "-1200 300", and a "-" taken off it moved the window.
-        const bool value = info.mPendingOption != PendingOption::None;
-        if (!value && !token.empty() && (token[0] == u'-' || token[0] == u'/'))
+        // Every token loses its "-" or "/", values too ("-Language -1" stores 1: callers
+        // rely on it), except a WindowRec: it is a screen position, and the hand-off writes
+        // one left of the primary monitor as "-1200 300".
+        const bool position = info.mPendingOption == PendingOption::WindowRec;
+        if (!position && !token.empty() && (token[0] == u'-' || token[0] == u'/'))
             info.ParseParam(token.substr(1));
         else
             info.ParseParam(token);
