@@ -6,6 +6,7 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
 #include "system/Settings.h"
+#include "update/StatusReports.h"
 #include "update/UpdaterBase.h"
 #include "util/Text.h"
 
@@ -28,6 +29,7 @@ struct DialogRunnerFake : DialogRunner {
         boxesBefore = fp->system.boxes.size();
         closedBefore = fp->system.closedThreads.size();
         resultCleared = !fp->registry.HasValue(Hive::CurrentUser, kProductKey, u"UpdateResult");
+        if (startReport) StartUpdateStatusReport(-1, 0);
         return endCode;
     }
     fake::FakePlatform* fp = nullptr;
@@ -38,6 +40,7 @@ struct DialogRunnerFake : DialogRunner {
     intptr_t banner = 0;
     std::size_t boxesBefore = 0, closedBefore = 0;
     bool resultCleared = false;
+    bool startReport = false;  // the dialog's last act: a report, still being sent when it returns
 };
 
 // The banner routine reads the published record, as the real one does.
@@ -78,6 +81,7 @@ TEST_F(StartupTest, RunSequence) {
         bool bannerFails;
         std::vector<std::u16string> boxes;
         bool realThread = false;
+        bool reportInFlight = false;
     };
     const std::vector<uint8_t> one = {1, 0, 0, 0};
     const Case cases[] = {
@@ -88,6 +92,8 @@ TEST_F(StartupTest, RunSequence) {
         {"UpdateSilent", kProduct + u" -UpdateSilent", plat::kRegNone, {}, false, false, {}},
         {"banner thread refused", kProduct, plat::kRegNone, {}, true, true, {}},
         {"banner beside the dialog", kProduct, plat::kRegNone, {}, true, false, {}, true},
+        {"a report still in flight at the end", kProduct + u" -UpdateSilent", plat::kRegNone, {}, false, false, {},
+         false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -112,6 +118,14 @@ TEST_F(StartupTest, RunSequence) {
             if (logAtFirstBox == 99) logAtFirstBox = LogLines(fp).size();
         };
         fp.system.commandLine = kExe + c.args;
+        runner.startReport = c.reportInFlight;
+        std::vector<uint32_t> reportWaits;
+        fp.system.waitHandler = nullptr;
+        if (c.reportInFlight)
+            fp.system.waitHandler = [&](plat::ThreadHandle, uint32_t ms) {
+                reportWaits.push_back(ms);
+                return plat::kWaitTimeout;
+            };
 
         BRUptide app;
         EXPECT_FALSE(app.InitInstance());
@@ -135,7 +149,7 @@ TEST_F(StartupTest, RunSequence) {
             EXPECT_EQ(logAtFirstBox, 0u);
         }
         if (!c.bannerStarts) {
-            EXPECT_EQ(fp.system.threadsStarted, 0);
+            EXPECT_EQ(fp.system.threadsStarted, c.reportInFlight ? 1 : 0);
             EXPECT_EQ(runner.banner, -1);
         } else if (c.bannerFails) {
             EXPECT_EQ(runner.banner, 0);
@@ -147,7 +161,16 @@ TEST_F(StartupTest, RunSequence) {
             EXPECT_EQ(runner.closedBefore, 0u);
             EXPECT_EQ(fp.system.closedThreads, std::vector<plat::ThreadHandle>{runner.banner});
         }
-        const auto lines = LogLines(fp);
+        fp.system.waitHandler = nullptr;
+        auto lines = LogLines(fp);
+        // The normal end gives a report in flight its grace time, and says when it was cut off.
+        EXPECT_EQ(reportWaits, c.reportInFlight ? std::vector<uint32_t>{kReportGraceMs} : std::vector<uint32_t>{});
+        if (c.reportInFlight) {
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(lines.back(),
+                      u"WAR A status report was still being sent after 2000 ms: cut off by the end of the process");
+            lines.pop_back();
+        }
         ASSERT_GE(lines.size(), 9u);
         EXPECT_EQ(lines[0], u"INF Foo(Foo) Uptide v9.0.8 started");
         EXPECT_EQ(lines[7], u"INF StartParameter: " + kExe + c.args);
