@@ -10,11 +10,12 @@
 //                                       (JSON) for each one that became visible
 //   windows                             top-level windows
 //   wait TITLE TIMEOUT_MS [gone]        wait for a visible window (or its end)
-//   controls TITLE                      child windows of a top-level window
+//   controls TITLE                      child windows of a top-level window, with
+//                                       their client rectangles and fonts
 //   click TITLE ID_OR_TEXT              post BM_CLICK to a control
 //   answer TITLE BUTTON_TEXT            click a button of a dialog box
 //   close TITLE                         post WM_CLOSE
-//   rect TITLE                          the window's screen rectangle
+//   rect TITLE                          the window's screen rectangle and client size
 //   reg KEY                             a key's values (type, raw bytes in hex)
 //                                       and subkeys, 64-bit view, as JSON
 //   regset KEY NAME TYPE HEX            store raw bytes as a value of any type
@@ -311,6 +312,34 @@ int CmdWindows() {
     return 0;
 }
 
+// A control's rectangle in its top-level window's client coordinates.
+std::string ClientRectIn(HWND c, HWND top) {
+    RECT r{};
+    GetWindowRect(c, &r);
+    MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&r), 2);
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom) + "]";
+}
+
+// The control's font: face, cell height and the extent of its own text in it.
+std::string FontOf(HWND c) {
+    HFONT font = reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0));
+    if (!font) return "null";
+    HDC dc = GetDC(c);
+    HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    const std::wstring text = WindowText(c);
+    SIZE extent{};
+    GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(c, dc);
+    return "{\"face\":" + Json(face) + ",\"height\":" + std::to_string(tm.tmHeight) +
+           ",\"textWidth\":" + std::to_string(extent.cx) + ",\"textHeight\":" + std::to_string(extent.cy) + "}";
+}
+
 int CmdControls(HWND top) {
     std::string s = "[";
     bool first = true;
@@ -323,7 +352,8 @@ int CmdControls(HWND top) {
              ",\"id\":" + std::to_string(static_cast<long>(GetDlgCtrlID(c))) + ",\"class\":" + Json(cls) +
              ",\"text\":" + Json(WindowText(c)) + ",\"visible\":" + (IsWindowVisible(c) ? "true" : "false") +
              ",\"enabled\":" + (IsWindowEnabled(c) ? "true" : "false") + ",\"check\":" + std::to_string(check) +
-             ",\"parent\":" + Hex(GetParent(c)) + "}";
+             ",\"parent\":" + Hex(GetParent(c)) + ",\"rect\":" + ClientRectIn(c, top) +
+             ",\"font\":" + FontOf(c) + "}";
         first = false;
     }
     Out(s + "]\n");
@@ -527,10 +557,13 @@ int Main(int argc, wchar_t** argv) {
         return 0;
     }
     if (cmd == L"rect") {
-        RECT r{};
+        RECT r{}, client{};
         GetWindowRect(top, &r);
+        GetClientRect(top, &client);
         Out("{\"left\":" + std::to_string(r.left) + ",\"top\":" + std::to_string(r.top) +
-            ",\"right\":" + std::to_string(r.right) + ",\"bottom\":" + std::to_string(r.bottom) + "}\n");
+            ",\"right\":" + std::to_string(r.right) + ",\"bottom\":" + std::to_string(r.bottom) +
+            ",\"clientWidth\":" + std::to_string(client.right) + ",\"clientHeight\":" + std::to_string(client.bottom) +
+            "}\n");
         return 0;
     }
     if ((cmd == L"click" || cmd == L"answer") && argc >= 4) {
