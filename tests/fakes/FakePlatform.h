@@ -3,6 +3,7 @@
 #include "fakes/FakeProcess.h"
 #include "fakes/FakeRegistry.h"
 #include "fakes/FakeSystem.h"
+#include "fakes/FakeTrust.h"
 
 namespace fake {
 
@@ -12,6 +13,7 @@ struct FakePlatform {
     FakeSystem system;
     FakeVersionInfo versions;
     FakeProcesses processes;
+    FakeTrust trust;
     plat::Installer* installer = nullptr;
     plat::Wmi* wmi = nullptr;
     plat::Internet* internet = nullptr;
@@ -38,6 +40,7 @@ struct FakePlatform {
         p.wmi = wmi;
         p.internet = internet;
         p.processes = &processes;
+        p.trust = &trust;
         plat::Install(p);
     }
 };

@@ -26,6 +26,7 @@ uint32_t FakeProcesses::CreateNewProcess(const std::u16string& application, cons
 
 uint32_t FakeProcesses::WaitForExit(plat::ProcessHandle process) {
     ++waits;
+    if (onWait) onWait();
     if (!open.count(process)) return 6;  // ERROR_INVALID_HANDLE
     return waitError;
 }

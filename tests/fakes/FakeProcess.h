@@ -38,6 +38,7 @@ public:
     uint64_t tick = 1000000;
     // Runs at every start, before the answer (e.g. to look at the state then).
     std::function<void(const Start&)> onStart;
+    std::function<void()> onWait;  // at every wait for a process
 
 private:
     uint32_t Started(Start start, plat::ProcessHandle& process, bool giveHandle);

@@ -134,6 +134,23 @@ std::vector<std::u16string> FakeFiles::FilesIn(const std::u16string& directoryPr
     return out;
 }
 
+uint32_t FakeFiles::FindFiles(const std::u16string& directory, const std::u16string& pattern,
+                              std::vector<std::u16string>& names) {
+    std::lock_guard<std::recursive_mutex> hold(mGuard.Get());
+    names.clear();
+    if (findError) return findError;
+    // "*<suffix>" only, which is all the client asks.
+    const std::u16string dir = brut::ToLowerAscii(directory), suffix = brut::ToLowerAscii(pattern.substr(1));
+    for (const auto& f : mFiles) {
+        if (!brut::StartsWith(f.first, dir)) continue;
+        const std::u16string name = f.first.substr(dir.size());
+        if (name.find(u'\\') == std::u16string::npos && name.size() >= suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            names.push_back(f.second.path.substr(directory.size()));
+    }
+    return names.empty() ? plat::kErrFileNotFound : plat::kErrSuccess;
+}
+
 std::u16string FakeSystem::ErrorMessage(uint32_t code) {
     auto it = errorMessages.find(code);
     return it == errorMessages.end() ? std::u16string() : it->second;

@@ -28,6 +28,8 @@ public:
     uint32_t RemoveFile(const std::u16string& path) override;
     uint32_t RenameFile(const std::u16string& from, const std::u16string& to) override;
     bool GetLastAccessTime(const std::u16string& path, plat::DateTime& utc) override;
+    uint32_t FindFiles(const std::u16string& directory, const std::u16string& pattern,
+                       std::vector<std::u16string>& names) override;
 
     // Paths compare case-insensitively (ASCII), as on Windows.
     void AddFile(const std::u16string& path, const std::string& bytes, plat::DateTime accessUtc = {});
@@ -41,6 +43,7 @@ public:
     std::map<std::u16string, uint32_t> createDirectoryErrors;
     std::set<std::u16string> undeletable;  // RemoveFile answers kErrAccessDenied
     std::set<std::u16string> unopenable;   // OpenAppend/ReadPrefix/CanOpenForReading fail
+    uint32_t findError = 0;                // FindFiles answers this
     // Directories must exist before files can be created in them (false: any path works).
     bool requireParentDirectory = true;
     std::vector<std::u16string> createdDirectories;

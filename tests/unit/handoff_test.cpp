@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "app/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
@@ -437,4 +440,155 @@ TEST_F(StartWorkerTest, AnswerOverHttpRetryNamesNoProgram) {
     EXPECT_EQ(Run(), 0);
     EXPECT_TRUE(net.downloads.empty());
     EXPECT_EQ(fp.processes.starts.size(), 1u);
+}
+
+// --- Who may be started ----------------------------------------------------------------------
+
+namespace {
+
+const std::u16string kClientExe = u"C:\\Program Files\\Brindle\\BRUptide.exe";
+const std::u16string kViewerExe = kWorkDir + u"BRAdViewer.exe";
+const std::u16string kMaker = u"C=DE, O=Brindle GmbH, CN=Brindle GmbH";
+
+plat::Signature Signed(const std::u16string& subject, int32_t status = 0, int32_t revocation = 0) {
+    plat::Signature s;
+    s.status = status;
+    s.revocation = revocation;
+    s.subject = subject;
+    return s;
+}
+
+}  // namespace
+
+// Checked through the hold, right before the start; held while the start runs, released
+// before the wait; a refused worker is deleted and the hand-off fails as any failed start.
+TEST_F(StartWorkerTest, OnlyAVerifiedWorkerStarts) {
+    struct Case {
+        const char* what;
+        std::optional<plat::Signature> client;  // none: an unsigned client
+        std::vector<std::u16string> buildSigners;
+        std::optional<plat::Signature> worker;  // none: unsigned
+        std::function<void(StartWorkerTest&)> more;
+        bool started;
+        std::u16string line;  // a line of the log starts so
+    };
+    const std::u16string notStarted = u"ERR " + kWorkerExe + u" is not started: ";
+    const std::u16string verified = u"INF " + kWorkerExe + u" verified: signed by '";
+    const Case cases[] = {
+        {"signed by the client's own signer", Signed(kMaker), {}, Signed(kMaker), nullptr, true, verified + kMaker + u"'"},
+        {"signed by a subject named at build time", std::nullopt, {u"CN=Pinned", u"CN=Other"}, Signed(u"CN=Other"),
+         nullptr, true, verified + u"CN=Other'"},
+        {"a subject beyond ASCII", Signed(u"CN=Br\u00EFndle \u682A\u5F0F\u4F1A\u793E"), {},
+         Signed(u"CN=Br\u00EFndle \u682A\u5F0F\u4F1A\u793E"), nullptr, true,
+         verified + u"CN=Br\u00EFndle "},  // the log file's 8-bit text ends the line for us
+        {"revocation unknown offline", Signed(kMaker), {}, Signed(kMaker, 0, static_cast<int32_t>(0x80092013)), nullptr,
+         true, u"WAR Revocation of the signer of " + kWorkerExe + u" is not known offline (0x80092013)"},
+        {"unsigned client, no signer named", std::nullopt, {}, std::nullopt, nullptr, true,
+         u"WAR " + kWorkerExe + u" is started unverified: this client is not signed and names no signer"},
+        {"the client's own signature is broken", Signed(kMaker, plat::kTrustBadDigest), {}, std::nullopt, nullptr, true,
+         u"ERR The signature of " + kClientExe + u" does not verify (0x80096010): the client counts as unsigned"},
+        {"unsigned worker", Signed(kMaker), {}, std::nullopt, nullptr, false, notStarted + u"it is not signed"},
+        {"not a program", Signed(kMaker), {}, Signed(u"", plat::kTrustSubjectUnknown), nullptr, false,
+         notStarted + u"it is not signed"},
+        {"content changed after signing", Signed(kMaker), {}, Signed(kMaker, plat::kTrustBadDigest), nullptr, false,
+         notStarted + u"its content does not match its signature"},
+        {"signed by someone else", Signed(kMaker), {}, Signed(u"CN=Mallory"), nullptr, false,
+         notStarted + u"it is signed by someone else ('CN=Mallory')"},
+        {"a subject that differs in case only", Signed(kMaker), {}, Signed(ToLowerAscii(kMaker)), nullptr, false,
+         notStarted + u"it is signed by someone else ('" + ToLowerAscii(kMaker) + u"')"},
+        {"an untrusted chain", Signed(kMaker), {}, Signed(kMaker, static_cast<int32_t>(0x800B0109)), nullptr, false,
+         notStarted + u"its signature does not verify (0x800B0109)"},
+        {"a revoked certificate", Signed(kMaker), {}, Signed(kMaker, 0, plat::kCertRevoked), nullptr, false,
+         notStarted + u"its certificate is revoked"},
+        {"cannot be opened", Signed(kMaker), {}, Signed(kMaker),
+         [](StartWorkerTest& t) { t.fp.trust.holdErrors[fake::FakeTrust::Key(kWorkerExe)] = 32; }, false,
+         notStarted + u"it cannot be opened ( (32))"},
+        {"its folder is a junction", Signed(kMaker), {}, Signed(kMaker),
+         [](StartWorkerTest& t) { t.fp.trust.links.insert(fake::FakeTrust::Key(kWorkerExe)); }, false,
+         notStarted + u"it or its folder is a link to another place"},
+        {"a cached worker signed by someone else", Signed(kMaker), {}, Signed(u"CN=Mallory"),
+         [](StartWorkerTest& t) {
+             t.check.mWorkerUrl.clear();
+             t.fp.files.AddFile(kWorkerExe, "MZ cached");
+         },
+         false, notStarted + u"it is signed by someone else ('CN=Mallory')"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::ClearLog(fp);
+        fp.processes = fake::FakeProcesses();
+        fp.processes.exitCode = 7;
+        fp.trust = fake::FakeTrust();
+        fp.files.RemoveFile(kWorkerExe);
+        check.mWorkerUrl = u"https://dl.example/w.exe";
+        check.mTrustedSigners = c.buildSigners;
+        cmd.mIsHideUpdateCheckResult = 1;  // waits for the worker
+        if (c.client) fp.trust.signatures[fake::FakeTrust::Key(kClientExe)] = *c.client;
+        if (c.worker) fp.trust.signatures[fake::FakeTrust::Key(kWorkerExe)] = *c.worker;
+        if (c.more) c.more(*this);
+        std::size_t heldAtStart = 0, heldAtWait = 99;
+        fp.processes.onStart = [&](const fake::FakeProcesses::Start&) { heldAtStart = fp.trust.open.size(); };
+        fp.processes.onWait = [&] { heldAtWait = fp.trust.open.size(); };
+
+        EXPECT_EQ(Run(), c.started ? 7 : kReturned);
+        EXPECT_EQ(fp.processes.starts.size(), c.started ? 1u : 0u);
+        EXPECT_TRUE(fake::LogHasLineStarting(fp, c.line)) << ToUtf8(c.line);
+        EXPECT_TRUE(fp.trust.open.empty());
+        EXPECT_EQ(fp.files.HasFile(kWorkerExe), c.started);
+        const bool verifies = c.client.has_value() && c.client->status == 0 ? true : !c.buildSigners.empty();
+        if (c.started) {
+            EXPECT_EQ(heldAtStart, verifies ? 1u : 0u);
+            EXPECT_EQ(heldAtWait, 0u);
+        }
+        for (const auto& v : fp.trust.checks) {
+            if (v.path == kWorkerExe) {
+                EXPECT_TRUE(v.throughHold);
+            }
+        }
+    }
+}
+
+// Libraries beside the worker can only be left-overs or plants: deleted, or no start.
+TEST_F(StartWorkerTest, LibrariesBesideTheWorker) {
+    struct Case { std::vector<std::u16string> files; std::u16string undeletable; bool started; std::vector<std::u16string> left; };
+    const Case cases[] = {
+        {{u"version.dll", u"WININET.DLL"}, u"", true, {}},
+        {{u"notes.dllx", u"a.dll"}, u"", true, {u"notes.dllx"}},  // "*.dll" also matches by short name
+        {{u"a.dll", u"iphlpapi.dll"}, u"iphlpapi.dll", false, {u"iphlpapi.dll"}},
+    };
+    for (const auto& c : cases) {
+        fake::ClearLog(fp);
+        fp.processes = fake::FakeProcesses();
+        fp.files.undeletable.clear();
+        for (const auto& f : c.files) fp.files.AddFile(kWorkDir + f, "MZ");
+        if (!c.undeletable.empty()) fp.files.undeletable.insert(ToLowerAscii(kWorkDir + c.undeletable));
+        EXPECT_EQ(Run(), c.started ? 0 : kReturned) << c.files.size();
+        EXPECT_EQ(fp.processes.starts.size(), c.started ? 1u : 0u);
+        for (const auto& f : c.files) {
+            const bool left = std::find(c.left.begin(), c.left.end(), f) != c.left.end();
+            EXPECT_EQ(fp.files.HasFile(kWorkDir + f), left) << ToUtf8(f);
+            if (!left) {
+                EXPECT_TRUE(fake::LogHasLine(fp, u"WAR " + kWorkDir + f + u" deleted: no library belongs beside the worker"));
+            }
+            fp.files.RemoveFile(kWorkDir + f);
+        }
+        if (!c.started) {
+            EXPECT_TRUE(fake::LogHasLineStarting(fp, u"ERR " + kWorkDir + c.undeletable + u" cannot be deleted ("));
+        }
+    }
+}
+
+// The client never starts the ad viewer, but nothing unverified stays beside the worker.
+TEST_F(StartWorkerTest, AnUnverifiedAdViewerIsDeletedAndTheHandOffGoesOn) {
+    check.mAdViewerUrl = u"https://dl.example/v.exe";
+    fp.trust.Sign(kClientExe, kMaker);
+    fp.trust.Sign(kWorkerExe, kMaker);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(fp.processes.starts.size(), 1u);
+    EXPECT_FALSE(fp.files.HasFile(kViewerExe));
+    EXPECT_TRUE(fake::LogHasLine(fp, u"WAR " + kViewerExe + u" deleted: it is not signed"));
+    // Signed as it should be, it stays.
+    fp.trust.Sign(kViewerExe, kMaker);
+    EXPECT_EQ(Run(), 0);
+    EXPECT_TRUE(fp.files.HasFile(kViewerExe));
 }

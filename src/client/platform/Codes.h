@@ -55,6 +55,12 @@ constexpr int32_t kEAbort = static_cast<int32_t>(0x80004004);
 constexpr int32_t kWbemSTimedOut = 0x40004;
 constexpr int32_t kRpcETooLate = static_cast<int32_t>(0x80010119);
 
+// WinVerifyTrust results the hand-off decides on.
+constexpr int32_t kTrustNoSignature = static_cast<int32_t>(0x800B0100);     // TRUST_E_NOSIGNATURE
+constexpr int32_t kTrustSubjectUnknown = static_cast<int32_t>(0x800B0003);  // TRUST_E_SUBJECT_FORM_UNKNOWN
+constexpr int32_t kTrustBadDigest = static_cast<int32_t>(0x80096010);       // TRUST_E_BAD_DIGEST
+constexpr int32_t kCertRevoked = static_cast<int32_t>(0x800B010C);          // CERT_E_REVOKED
+
 // Message boxes.
 constexpr uint32_t kMbOk = 0x0;
 constexpr uint32_t kMbOkCancel = 0x1;

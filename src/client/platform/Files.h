@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/System.h"
 
@@ -30,6 +31,11 @@ public:
     virtual uint32_t RenameFile(const std::u16string& from, const std::u16string& to) = 0;
     // Last-access time of a file (UTC); false when the file cannot be opened.
     virtual bool GetLastAccessTime(const std::u16string& path, DateTime& utc) = 0;
+    // Names (without folder) of the files in `directory` (ending with "\") that match
+    // `pattern` ("*.dll") as FindFirstFileW matches it, short names included: 0, or
+    // the error code (kErrFileNotFound when none matches).
+    virtual uint32_t FindFiles(const std::u16string& directory, const std::u16string& pattern,
+                               std::vector<std::u16string>& names) = 0;
 };
 
 }  // namespace plat

@@ -8,6 +8,7 @@
 #include "platform/Process.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
+#include "platform/Trust.h"
 #include "platform/VersionInfo.h"
 
 namespace plat {
@@ -21,6 +22,7 @@ struct Platform {
     Wmi* wmi = nullptr;
     Internet* internet = nullptr;
     Processes* processes = nullptr;
+    Trust* trust = nullptr;
 };
 
 // Installs the platform; the pointers must outlive every use.

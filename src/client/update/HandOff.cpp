@@ -83,7 +83,7 @@ std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine, const ProgramI
 }
 
 uint32_t StartProcess(const std::u16string& path, const std::u16string& commandLine, bool wait, int32_t& exitCode,
-                      bool elevate) {
+                      bool elevate, const std::function<void()>& started) {
     exitCode = 0;
     plat::Processes& processes = plat::Proc();
     plat::ProcessHandle process = 0;
@@ -98,6 +98,7 @@ uint32_t StartProcess(const std::u16string& path, const std::u16string& commandL
         err = processes.CreateNewProcess(path, full, process);
         if (!err) LogInfo(u"CreateProcess successful");
     }
+    if (started) started();
     if (err) {
         LogError(u"StartProcess for %s failed because: \"%s\"", path, GetErrorText(err));
         return err;

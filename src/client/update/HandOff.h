@@ -2,6 +2,7 @@
 // The worker hand-off: what it needs of the dialog's window, the worker's
 // command line, and the process start it shares with the stub restart.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace brut {
@@ -39,8 +40,9 @@ std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine, const ProgramI
 
 // Starts `path` (elevated through the shell, or plainly), waiting for it when
 // asked: 0 when started (and, with `wait`, ended with its exit code read),
-// otherwise the system's last error code. `exitCode` is 0 until read.
+// otherwise the system's last error code. `exitCode` is 0 until read. `started`
+// runs as soon as the start has returned, started or not, before any wait.
 uint32_t StartProcess(const std::u16string& path, const std::u16string& commandLine, bool wait,
-                      int32_t& exitCode, bool elevate);
+                      int32_t& exitCode, bool elevate, const std::function<void()>& started = {});
 
 }  // namespace brut

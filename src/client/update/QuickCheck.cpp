@@ -9,6 +9,7 @@
 #include "update/HandOff.h"
 #include "update/RequestDocument.h"
 #include "update/StatusReports.h"
+#include "update/WorkerTrust.h"
 #include "update/WebService.h"
 #include "update/XmlGuard.h"
 #include "util/Text.h"
@@ -82,7 +83,22 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
         LogError(u"QuickCheck::StartWorker: no working directory");
         return returned;
     }
-    if (!mAdViewerUrl.empty()) DownloadAdViewer(mAdViewerUrl, directory);
+    const WorkerTrust trust = MakeWorkerTrust(mTrustedSigners);
+    if (!mAdViewerUrl.empty()) {
+        DownloadAdViewer(mAdViewerUrl, directory);
+        // The client never starts it, but nothing unverified may lie beside the worker.
+        const std::u16string viewer = directory + kAdViewerFile;
+        plat::HeldFile held = 0;
+        std::u16string why;
+        if (trust.verify && plat::Fs().CanOpenForReading(viewer)) {
+            if (HoldVerified(trust, viewer, held, why)) {
+                plat::Get().trust->Release(held);
+            } else {
+                LogWarning(u"%s deleted: %s", viewer, why);
+                if (plat::Fs().RemoveFile(viewer) != 0) LogWarning(u"Can´t delete %s", viewer);
+            }
+        }
+    }
     if (!mWorkerUrl.empty() && DownloadWorker(mWorkerUrl, directory, progress) != kWorkerDownloaded) return returned;
 
     // The caller reads the outcome itself: the worker takes over the screen and is waited for.
@@ -104,8 +120,28 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
         return returned;
     }
     const std::u16string commandLine = BuildWorkerCommandLine(cmdLine, info);
+    const std::u16string worker = directory + kWorkerFile;
+    if (!RemoveLibraries(directory)) return returned;
+    // Checked last, and held from here until the start has returned: a file swapped
+    // in after the check can neither replace nor rewrite it.
+    plat::HeldFile held = 0;
+    if (!trust.verify) {
+        LogWarning(u"%s is started unverified: this client is not signed and names no signer", worker);
+    } else {
+        std::u16string why;
+        if (!HoldVerified(trust, worker, held, why)) {
+            LogError(u"%s is not started: %s", worker, why);
+            if (plat::Fs().RemoveFile(worker) != 0) LogWarning(u"Can´t delete %s", worker);
+            return returned;
+        }
+    }
+    // Released before any wait: the worker may replace itself or its folder while it runs.
+    auto release = [&held] {
+        if (held) plat::Get().trust->Release(held);
+        held = 0;
+    };
     int32_t exitCode = 0;
-    if (StartProcess(directory + kWorkerFile, commandLine, hide, exitCode, elevate) != 0) return returned;
+    if (StartProcess(worker, commandLine, hide, exitCode, elevate, release) != 0) return returned;
 
     if (cmdLine.mIsWriteCheckResultToReg && exitCode == -1) {
         const std::u16string text = ReplaceProductName(

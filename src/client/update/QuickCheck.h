@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "product/ProgramInfo.h"
 #include "update/UpdaterBase.h"
+#include "update/WorkerTrust.h"
 
 namespace brut {
 
@@ -43,6 +45,9 @@ public:
     // True when the service answered only over the http retry, without SSL: the
     // download addresses of such a reply must not be trusted.
     bool AnsweredOverHttpRetry() const { return mIsAnsweredOverHttpRetry; }
+
+    // Who may sign the worker besides the client's own signer.
+    std::vector<std::u16string> mTrustedSigners = BuildSigners();
 
     std::u16string mWorkerUrl;    // UptideWorkerUrl
     std::u16string mAdViewerUrl;  // AdViewerUrl

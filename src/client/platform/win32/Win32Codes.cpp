@@ -7,6 +7,10 @@
 
 namespace plat::win32 {
 
+static_assert(kTrustNoSignature == TRUST_E_NOSIGNATURE);
+static_assert(kTrustSubjectUnknown == TRUST_E_SUBJECT_FORM_UNKNOWN);
+static_assert(kTrustBadDigest == TRUST_E_BAD_DIGEST);
+static_assert(kCertRevoked == CERT_E_REVOKED);
 static_assert(kErrSuccess == ERROR_SUCCESS);
 static_assert(kErrFileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(kErrPathNotFound == ERROR_PATH_NOT_FOUND);

@@ -95,4 +95,18 @@ bool Win32Files::GetLastAccessTime(const std::u16string& path, DateTime& utc) {
     return true;
 }
 
+uint32_t Win32Files::FindFiles(const std::u16string& directory, const std::u16string& pattern,
+                               std::vector<std::u16string>& names) {
+    names.clear();
+    WIN32_FIND_DATAW found{};
+    HANDLE find = ::FindFirstFileW(W(directory + pattern), &found);
+    if (find == INVALID_HANDLE_VALUE) return ::GetLastError();
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(U16(found.cFileName));
+    } while (::FindNextFileW(find, &found));
+    const DWORD err = ::GetLastError();
+    ::FindClose(find);
+    return err == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : err;
+}
+
 }  // namespace plat::win32

@@ -14,6 +14,7 @@ const Platform& RealPlatform() {
         p->wmi = new Win32Wmi;
         p->internet = new Win32Internet;
         p->processes = new Win32Processes;
+        p->trust = new Win32Trust;
         return p;
     }();
     return *platform;

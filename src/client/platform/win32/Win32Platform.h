@@ -51,6 +51,8 @@ public:
     uint32_t RemoveFile(const std::u16string& path) override;
     uint32_t RenameFile(const std::u16string& from, const std::u16string& to) override;
     bool GetLastAccessTime(const std::u16string& path, DateTime& utc) override;
+    uint32_t FindFiles(const std::u16string& directory, const std::u16string& pattern,
+                       std::vector<std::u16string>& names) override;
 };
 
 class Win32System : public System {
@@ -119,6 +121,13 @@ public:
     uint32_t ExitCode(ProcessHandle process, uint32_t& code) override;
     void Close(ProcessHandle process) override;
     uint64_t TickCount() override;
+};
+
+class Win32Trust : public Trust {
+public:
+    uint32_t Hold(const std::u16string& path, HeldFile& held, bool& isLink) override;
+    void Release(HeldFile held) override;
+    Signature Verify(const std::u16string& path, HeldFile held) override;
 };
 
 // The WinINet error as the framework's exception would describe it.
