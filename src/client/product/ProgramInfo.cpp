@@ -50,9 +50,9 @@ private:
     bool mOwned;
 };
 
-const std::u16string kOwnExeName = u"bruptide.exe";
-const std::u16string kOtherProductName = u"Brindle Vaultly";
-const std::u16string kOtherProductKey =
+constexpr char16_t kOwnExeName[] = u"bruptide.exe";
+constexpr char16_t kOtherProductName[] = u"Brindle Vaultly";
+constexpr char16_t kOtherProductKey[] =
     u"SOFTWARE\\Brindle\\Brindle Vaultly\\{7C3E1A92-4B6D-4F08-A1E5-3D9B2C6F8E41}";
 constexpr std::size_t kEditionMaxChars = 260;
 

@@ -14,9 +14,9 @@ namespace brut {
 
 namespace {
 
-const std::u16string kOwnProductName = u"Brindle Uptide";
-const std::u16string kVersionInfoFileName = u"VersionInfo.txt";
-const std::u16string kUninstallPath = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr char16_t kOwnProductName[] = u"Brindle Uptide";
+constexpr char16_t kVersionInfoFileName[] = u"VersionInfo.txt";
+constexpr char16_t kUninstallPath[] = u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // The file holds four short lines; anything far beyond is not ours.
 constexpr std::size_t kVersionInfoMaxBytes = 64 * 1024;

@@ -24,10 +24,12 @@ constexpr int kUnicastSockaddrLength = 16;
 // The version key is formatted into a buffer of 50 characters.
 constexpr std::size_t kVersionKeyMaxChars = 49;
 
-const std::u16string kWorkerFileName = u"BRUptideWorker.exe";
+constexpr char16_t kWorkerFileName[] = u"BRUptideWorker.exe";
 
 std::mutex gMacLock;
-std::u16string gMacAddress;  // guarded by gMacLock; set once, on the first success
+// Guarded by gMacLock; set once, on the first success. Never destroyed: a check or
+// report thread may still read it while the process ends.
+std::u16string& gMacAddress = *new std::u16string;
 
 bool IsPlainNameChar(char16_t c) {
     return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'.' ||

@@ -94,7 +94,7 @@ const std::u16string& Dialog::Text(uint32_t textId) const {
 int32_t Dialog::OfferedMajorVersion() const { return mQuickCheck ? mQuickCheck->mReply.mOfferedMajorVersion : 0; }
 
 const std::u16string& Dialog::OfferedVersion() const {
-    static const std::u16string kNone;
+    static const std::u16string& kNone = *new std::u16string;
     return mQuickCheck ? mQuickCheck->mReply.mOfferedVersion : kNone;
 }
 

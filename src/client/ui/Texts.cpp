@@ -285,14 +285,15 @@ struct Table {
     LanguageTable english, german, japanese;
 };
 
-// Built on first use so that lookups from other static initialisers are safe.
+// Built on first use so that lookups from other static initialisers are safe, and
+// never destroyed: check, banner and report threads may read it while the process ends.
 const Table& Texts() {
-    static const Table table = [] {
-        Table t;
+    static const Table& table = *[] {
+        auto* t = new Table;
         for (uint32_t i = 0; i < TEXT_COUNT; ++i) {
-            t.english[i] = kTexts[i].english;
-            t.german[i] = kTexts[i].german;
-            t.japanese[i] = kTexts[i].japanese;
+            t->english[i] = kTexts[i].english;
+            t->german[i] = kTexts[i].german;
+            t->japanese[i] = kTexts[i].japanese;
         }
         return t;
     }();
@@ -309,7 +310,7 @@ UiLanguage SelectUiLanguage(int32_t language) {
 }
 
 const std::u16string& GetLocalizedText(int32_t language, uint32_t textId) {
-    static const std::u16string kEmpty;
+    static const std::u16string& kEmpty = *new std::u16string;
     if (textId >= TEXT_COUNT) return kEmpty;
     const Table& t = Texts();
     switch (SelectUiLanguage(language)) {

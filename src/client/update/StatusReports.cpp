@@ -16,7 +16,7 @@ namespace {
 
 // Threads of reports started and not yet waited for.
 std::mutex gPendingLock;
-std::vector<plat::ThreadHandle> gPending;
+std::vector<plat::ThreadHandle>& gPending = *new std::vector<plat::ThreadHandle>;  // outlives report threads
 
 std::string Decimal(int32_t value) { return ToLatin1(Format(u"%d", value)); }
 
