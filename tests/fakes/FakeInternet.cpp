@@ -21,6 +21,7 @@ public:
         : mOwner(owner), mIndex(index), mExchange(exchange) {}
 
     bool Send(const std::u16string& headers, const std::string& body, plat::InetError& error) override {
+        if (mExchange.onSend) mExchange.onSend();
         std::lock_guard<std::mutex> hold(mOwner.guard);
         RecordedRequest& r = Record();
         r.headers = headers;
@@ -42,7 +43,13 @@ public:
         return true;
     }
 
+    void LimitTime(uint32_t milliseconds) override {
+        std::lock_guard<std::mutex> hold(mOwner.guard);
+        Record().timeLimits.push_back(milliseconds);
+    }
+
     std::size_t Read(void* buffer, std::size_t size, plat::InetError& error) override {
+        if (mExchange.onRead) mExchange.onRead();
         const std::size_t total = mExchange.body.size() + mExchange.fillBytes;
         if (mPos >= mExchange.readFailsAfter && mExchange.readError.thrown) {
             error = mExchange.readError;

@@ -35,6 +35,8 @@ struct Exchange {
     // A body of this many extra bytes of `fillByte` after `body`, produced on the fly.
     std::size_t fillBytes = 0;
     char fillByte = 'x';
+    // Run as the step begins (e.g. to move the clock: the server takes its time).
+    std::function<void()> onSend, onRead;
 };
 
 // One request as the client made it.
@@ -50,6 +52,7 @@ struct RecordedRequest {
     std::string body;
     bool statusQueried = false;
     std::size_t bytesRead = 0;
+    std::vector<uint32_t> timeLimits;  // every LimitTime, in order
 };
 
 class FakeInternet : public plat::Internet {

@@ -231,6 +231,31 @@ TEST_F(DownloadTest, SizeLimitAndRedirects) {
     }
 }
 
+// Bytes that keep coming do not keep a download alive beyond its limit.
+TEST_F(DownloadTest, ADownloadEndsWithinItsTimeLimit) {
+    DownloadGuard guard(u"https://dl.example/w.exe", DownloadKind::Program, nullptr);
+    const uint64_t start = fp.processes.tick;
+    uint32_t bytes = 0;
+    for (uint64_t at = start; at < start + kDownloadLimitMs; at += 60000) {
+        fp.processes.tick = at;
+        guard.OnProgress(++bytes, 0, 5, u"");
+        ASSERT_FALSE(guard.ShouldGiveUp()) << at - start;
+    }
+    fp.processes.tick = start + kDownloadLimitMs - 1;
+    EXPECT_FALSE(guard.ShouldGiveUp());
+    fp.processes.tick = start + kDownloadLimitMs;
+    EXPECT_TRUE(guard.ShouldGiveUp());
+    EXPECT_EQ(guard.Reason(), DownloadGuard::Stop::TooLong);
+
+    net.downloadHandler = [this](const std::u16string&, const std::u16string&, plat::DownloadProgress* p) {
+        fp.processes.tick += kDownloadLimitMs;
+        p->OnProgress(1, 0, 5, u"");  // a byte just came: not stalled, but too long
+        return p->ShouldGiveUp() ? plat::kEAbort : plat::kSOk;
+    };
+    EXPECT_EQ(DownloadWorker(u"https://dl.example/w.exe", kDir), 13);
+    EXPECT_TRUE(fake::LogHasLine(fp, u"WAR Download from 'https://dl.example/w.exe' given up: not finished after 1800 s"));
+}
+
 TEST_F(DownloadTest, AStalledDownloadFailsWithItsReasonLogged) {
     net.downloadHandler = [this](const std::u16string&, const std::u16string&, plat::DownloadProgress* p) {
         fp.processes.tick += kDownloadStallMs;

@@ -4,6 +4,7 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
 #include "net/HttpWrapper.h"
+#include "update/WebService.h"
 #include "util/Text.h"
 
 using namespace brut;
@@ -313,4 +314,71 @@ TEST_F(HttpTest, OversizedBodyIsRefused) {
     net.script.push_back(limit);
     EXPECT_EQ(http.PostUrl(kUrl, out), 0u);
     EXPECT_EQ(out.size(), kMaxReplyBytes);
+}
+
+// A server that takes its time or drips its answer: the whole exchange, the http retry
+// included, ends within kExchangeLimitMs of wall time, like any failed exchange.
+TEST_F(HttpTest, TheExchangeEndsWithinItsTimeLimit) {
+    struct Case {
+        const char* what;
+        uint64_t sendMs, readMs;  // the clock moves so much as each step begins
+        std::size_t bytes;
+        uint32_t result;
+        std::vector<uint32_t> limits;
+    };
+    constexpr uint32_t kLimit = kExchangeLimitMs;
+    const Case cases[] = {
+        {"answered in time", 1000, 0, 10, kPostOk, {kLimit}},
+        {"the last byte just in time", 0, 1000, 299, kPostOk, {kLimit}},  // the end of the body at 300 s
+        {"a byte at the limit", 0, 1000, 300, kPostTimedOut, {kLimit}},
+        {"the answer to the request comes too late", kLimit, 0, 10, kPostTimedOut, {kLimit}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake::ClearLog(fp);
+        net.requests.clear();
+        fake::Exchange e;
+        e.body = std::string(c.bytes, 'a');
+        e.readChunk = 1;
+        e.onSend = [&] { fp.processes.tick += c.sendMs; };
+        e.onRead = [&] { fp.processes.tick += c.readMs; };
+        net.script.push_back(e);
+        CHttpWrapper http;
+        http.SetTimeLimit(kLimit);
+        http.AddPostArgument(u"A", u"1");
+        std::u16string out;
+        EXPECT_EQ(http.PostUrl(kUrl, out), c.result);
+        ASSERT_EQ(net.requests.size(), 1u);
+        EXPECT_EQ(net.requests[0].timeLimits, c.limits);
+        EXPECT_EQ(fake::LogHasLine(fp, u"WAR Exchange with uptide.brindle.example given up: no answer within 300 s"),
+                  c.result == kPostTimedOut);
+    }
+}
+
+// The retry over http shares the one budget; without time left it is not even tried.
+TEST_F(HttpTest, TheRetryGetsWhatIsLeft) {
+    ProgramInfo info;
+    info.ProgramName = u"PhotoStudio";
+    TiXmlDocument doc;
+    doc.LinkEndChild(new TiXmlElement("R"));
+    struct Case { uint64_t firstMs; std::size_t requests; std::vector<uint32_t> retryLimits; uint32_t result; };
+    const Case cases[] = {
+        {200000, 2, {100000}, kPostOk},
+        {kExchangeLimitMs, 1, {}, kPostTimedOut},
+    };
+    for (const auto& c : cases) {
+        net.requests.clear();
+        fake::Exchange refused;
+        refused.sendError = fake::Thrown(12029, u"cannot connect");
+        refused.onSend = [&] { fp.processes.tick += c.firstMs; };
+        fake::Exchange answer;
+        answer.body = "<string>x</string>";
+        net.script = {refused, answer};
+        const WebServiceResult r = CallWebService(info, doc, u"/QuickCheck", u"QuickCheckXML");
+        EXPECT_EQ(r.Result, c.result) << c.firstMs;
+        ASSERT_EQ(net.requests.size(), c.requests) << c.firstMs;
+        if (c.requests == 2) {
+            EXPECT_EQ(net.requests[1].timeLimits, c.retryLimits);
+        }
+    }
 }

@@ -29,6 +29,10 @@ void LogStop(DownloadGuard::Stop stop, const std::u16string& url) {
         case DownloadGuard::Stop::Stalled:
             LogWarning(u"Download from '%s' given up: no data for %d s", url, static_cast<int>(kDownloadStallMs / 1000));
             break;
+        case DownloadGuard::Stop::TooLong:
+            LogWarning(u"Download from '%s' given up: not finished after %d s", url,
+                       static_cast<int>(kDownloadLimitMs / 1000));
+            break;
         case DownloadGuard::Stop::TooLarge:
             LogWarning(u"Download from '%s' given up: larger than %u bytes", url, kDownloadMaxBytes);
             break;
@@ -52,7 +56,8 @@ int32_t DownloadCallback::OnProgress(uint32_t progress, uint32_t progressMax, ui
 }
 
 DownloadGuard::DownloadGuard(const std::u16string& url, DownloadKind kind, plat::DownloadProgress* inner)
-    : mFromHttps(IsHttps(url)), mKind(kind), mInner(inner), mLastActivity(plat::Proc().TickCount()) {}
+    : mFromHttps(IsHttps(url)), mKind(kind), mInner(inner), mStart(plat::Proc().TickCount()),
+      mLastActivity(mStart) {}
 
 int32_t DownloadGuard::OnProgress(uint32_t progress, uint32_t progressMax, uint32_t statusCode,
                                   const std::u16string& statusText) {
@@ -73,7 +78,12 @@ int32_t DownloadGuard::OnProgress(uint32_t progress, uint32_t progressMax, uint3
 }
 
 bool DownloadGuard::ShouldGiveUp() {
-    if (plat::Proc().TickCount() - mLastActivity.load() < kDownloadStallMs) return false;
+    const uint64_t now = plat::Proc().TickCount();
+    if (now - mStart >= kDownloadLimitMs) {
+        mStop.store(Stop::TooLong);
+        return true;
+    }
+    if (now - mLastActivity.load() < kDownloadStallMs) return false;
     mStop.store(Stop::Stalled);
     return true;
 }

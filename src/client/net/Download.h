@@ -21,6 +21,9 @@ constexpr int kWorkerNotDownloaded = 13;
 
 // A download that receives no byte for this long is given up.
 constexpr uint64_t kDownloadStallMs = 120000;
+// And one that has not finished after this long: a server that drips its file must
+// not keep a silent run alive.
+constexpr uint64_t kDownloadLimitMs = 30u * 60u * 1000u;
 // Larger files are refused while they arrive: nothing this client fetches comes near it.
 constexpr uint32_t kDownloadMaxBytes = 256u * 1024 * 1024;
 
@@ -41,7 +44,7 @@ public:
 enum class DownloadKind { File, Program };
 
 // Watches one download: gives it up after kDownloadStallMs without a new byte,
-// past kDownloadMaxBytes, or (for a program) on a redirect from https to http;
+// after kDownloadLimitMs in all, past kDownloadMaxBytes, or (for a program) on a redirect from https to http;
 // passes progress on to `inner`.
 class DownloadGuard : public plat::DownloadProgress {
 public:
@@ -50,13 +53,14 @@ public:
                        const std::u16string& statusText) override;
     bool ShouldGiveUp() override;
 
-    enum class Stop { None, Stalled, TooLarge, InsecureRedirect };
+    enum class Stop { None, Stalled, TooLong, TooLarge, InsecureRedirect };
     Stop Reason() const { return mStop.load(); }
 
 private:
     bool mFromHttps;
     DownloadKind mKind;
     plat::DownloadProgress* mInner;
+    uint64_t mStart;
     std::atomic<uint64_t> mLastActivity;
     std::atomic<uint32_t> mBytes{0};
     std::atomic<Stop> mStop{Stop::None};

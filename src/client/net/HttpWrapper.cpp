@@ -72,6 +72,22 @@ CHttpWrapper::CHttpWrapper() {
 
 CHttpWrapper::~CHttpWrapper() = default;
 
+void CHttpWrapper::SetTimeLimit(uint32_t milliseconds) {
+    mStart = plat::Proc().TickCount();
+    mLimitMs = milliseconds;
+}
+
+uint32_t CHttpWrapper::TimeLeft() const {
+    if (mLimitMs == 0) return UINT32_MAX;
+    const uint64_t spent = plat::Proc().TickCount() - mStart;
+    return spent >= mLimitMs ? 0 : static_cast<uint32_t>(mLimitMs - spent);
+}
+
+uint32_t CHttpWrapper::GiveUp(const std::u16string& server) const {
+    LogWarning(u"Exchange with %s given up: no answer within %d s", server, static_cast<int>(mLimitMs / 1000));
+    return kPostTimedOut;
+}
+
 int CHttpWrapper::AddPostArgument(const std::u16string& name, const std::u16string& value) {
     if (!mFormBody.empty()) mFormBody += u"&";
     mFormBody += name;
@@ -91,6 +107,7 @@ uint32_t CHttpWrapper::PostUrl(const std::u16string& url, std::u16string& output
         return ReportThrown(mSessionError, u"no Internet session because: ", output);
     }
 
+    if (TimeLeft() == 0) return GiveUp(server);
     plat::InetError error;
     std::unique_ptr<plat::HttpConnection> connection = mSession->Connect(server, secure, error);
     if (error.thrown) {
@@ -111,11 +128,19 @@ uint32_t CHttpWrapper::PostUrl(const std::u16string& url, std::u16string& output
         LogError(u"Can´t open Http request.");
         return kPostNotSent;
     }
+    // A server that drips its answer must not keep a silent run (and the product
+    // waiting for its exit code) alive: whatever a step reports, the limit wins.
+    if (mLimitMs != 0) {
+        const uint32_t left = TimeLeft();
+        if (left == 0) return GiveUp(server);
+        request->LimitTime(left);
+    }
 
     if (!mFormBody.empty()) {
         const std::string body = plat::Sys().ToAnsi(mFormBody);
         error = plat::InetError{};
         bool sent = !body.empty() && request->Send(headers, body, error);
+        if (TimeLeft() == 0) return GiveUp(server);
         if (error.thrown) {
             uint32_t result = ReportThrown(error, u"send the request failed because: ", output);
             LogTextError(output);
@@ -147,10 +172,11 @@ uint32_t CHttpWrapper::PostUrl(const std::u16string& url, std::u16string& output
     for (;;) {
         error = plat::InetError{};
         std::size_t got = request->Read(buffer, sizeof buffer, error);
+        if (got == 0 && !error.thrown) break;  // the whole answer, if only just in time
+        if (TimeLeft() == 0) return GiveUp(server);
         if (error.thrown) {
             return ReportThrown(error, u"read the response failed because: ", output);
         }
-        if (got == 0) break;
         got = std::min(got, sizeof buffer);
         if (body.size() + got > kMaxReplyBytes) {
             LogError(u"Reply body larger than %d bytes: not read", static_cast<uint32_t>(kMaxReplyBytes));

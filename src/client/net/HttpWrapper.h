@@ -14,6 +14,7 @@ constexpr uint32_t kPostOk = 0;
 constexpr uint32_t kPostNotSent = 1;        // no connection, no request, or not sent
 constexpr uint32_t kPostNoStatus = 2;       // the status code could not be read
 constexpr uint32_t kPostBodyTooLarge = 3;   // the body exceeded kMaxReplyBytes
+constexpr uint32_t kPostTimedOut = 4;       // the time limit passed first
 constexpr std::size_t kMaxReplyBytes = 1024u * 1024u;  // real replies are a few hundred bytes
 // The statuses HTTP defines; anything else reads as kPostNoStatus.
 constexpr uint32_t kFirstHttpStatus = 100;
@@ -29,15 +30,22 @@ public:
     CHttpWrapper& operator=(const CHttpWrapper&) = delete;
 
     int AddPostArgument(const std::u16string& name, const std::u16string& value);
+    // From now on, the posts of this wrapper together end within `milliseconds`.
+    void SetTimeLimit(uint32_t milliseconds);
     // 0 with the body in `output`; 1, 2, 3, an HTTP status (100-599) or a WinINet code otherwise.
     uint32_t PostUrl(const std::u16string& url, std::u16string& output);
 
     const std::u16string& FormBody() const { return mFormBody; }
 
 private:
+    uint32_t TimeLeft() const;  // UINT32_MAX without a limit
+    uint32_t GiveUp(const std::u16string& server) const;
+
     std::unique_ptr<plat::InternetSession> mSession;
     plat::InetError mSessionError;
     std::u16string mFormBody;
+    uint64_t mStart = 0;
+    uint32_t mLimitMs = 0;  // 0: none
 };
 
 // Splits "https://host[:port]/path" into the secure flag, server and object path.

@@ -25,6 +25,10 @@ public:
     virtual bool QueryStatusCode(uint32_t& status) = 0;
     // InternetReadFile: bytes read, 0 at the end of the body.
     virtual std::size_t Read(void* buffer, std::size_t size, InetError& error) = 0;
+    // Every later step of this request ends once `milliseconds` have passed from now:
+    // its waits are limited to what is left, and the request is closed when the time
+    // is up (a step under way then fails).
+    virtual void LimitTime(uint32_t milliseconds) = 0;
 };
 
 class HttpConnection {

@@ -50,6 +50,7 @@ WebServiceResult CallWebService(const ProgramInfo& info, const TiXmlDocument& do
     sys.SetLastError(0);
     CHttpWrapper http;
     CheckLastError(u"After Create CHttpWrapper: \"%s\" (%d)");
+    http.SetTimeLimit(kExchangeLimitMs);
 
     http.AddPostArgument(argumentName, UrlEncode(text));
     CheckLastError(u"After AddPostArgument: \"%s\" (%d)");

@@ -21,6 +21,10 @@ struct WebServiceResult {
     bool IsAnsweredOverHttpRetry = false;  // the answer came over http after an https failure
 };
 
+// The whole exchange of one call (connect, send, read, the http retry included) ends
+// within this wall time, like a failed exchange when it does not.
+constexpr uint32_t kExchangeLimitMs = 5u * 60u * 1000u;
+
 // Method path with its leading "/", e.g. "/QuickCheck"; argument e.g. "QuickCheckXML".
 WebServiceResult CallWebService(const ProgramInfo& info, const TiXmlDocument& document,
                                 const std::u16string& methodPath, const std::u16string& argumentName);

@@ -16,13 +16,23 @@ namespace {
 class InetHandle {
 public:
     explicit InetHandle(HINTERNET h) : mHandle(h) {}
-    ~InetHandle() { ::InternetCloseHandle(mHandle); }
+    ~InetHandle() { Close(); }
     InetHandle(const InetHandle&) = delete;
     InetHandle& operator=(const InetHandle&) = delete;
     HINTERNET Get() const { return mHandle; }
+    // Once only, from whichever thread comes first: closing a request ends a step
+    // under way on it.
+    void Close() {
+        std::lock_guard<std::mutex> guard(mLock);
+        if (mClosed) return;
+        mClosed = true;
+        ::InternetCloseHandle(mHandle);
+    }
 
 private:
     HINTERNET mHandle;
+    std::mutex mLock;
+    bool mClosed = false;
 };
 using SharedHandle = std::shared_ptr<InetHandle>;
 
@@ -32,6 +42,25 @@ class Win32HttpRequest : public HttpRequest {
 public:
     Win32HttpRequest(SharedHandle connection, HINTERNET request)
         : mConnection(std::move(connection)), mRequest(std::make_shared<InetHandle>(request)) {}
+    ~Win32HttpRequest() override {
+        // Waits for a watchdog that is just running: it must not outlive the request.
+        if (mWatchdog) ::DeleteTimerQueueTimer(nullptr, mWatchdog, INVALID_HANDLE_VALUE);
+    }
+    Win32HttpRequest(const Win32HttpRequest&) = delete;
+    Win32HttpRequest& operator=(const Win32HttpRequest&) = delete;
+
+    void LimitTime(uint32_t milliseconds) override {
+        DWORD ms = milliseconds == 0 ? 1 : milliseconds;
+        for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT})
+            ::InternetSetOptionW(mRequest->Get(), option, &ms, sizeof ms);
+        // The waits above restart with every byte: a server that drips its answer is
+        // stopped by closing the request when the time is up.
+        if (mWatchdog) ::DeleteTimerQueueTimer(nullptr, mWatchdog, INVALID_HANDLE_VALUE);
+        mWatchdog = nullptr;
+        ::CreateTimerQueueTimer(&mWatchdog, nullptr, &Win32HttpRequest::TimeUp, mRequest.get(), ms, 0,
+                                WT_EXECUTEONLYONCE);
+    }
 
     bool Send(const std::u16string& headers, const std::string& body, InetError& error) override {
         BOOL ok = ::HttpSendRequestW(mRequest->Get(), headers.empty() ? nullptr : W(headers),
@@ -68,8 +97,11 @@ public:
     }
 
 private:
+    static void CALLBACK TimeUp(void* request, BOOLEAN) { static_cast<InetHandle*>(request)->Close(); }
+
     SharedHandle mConnection;  // kept open while the request lives
     SharedHandle mRequest;
+    HANDLE mWatchdog = nullptr;
 };
 
 class Win32HttpConnection : public HttpConnection {
