@@ -46,6 +46,7 @@ void BM_LogLine(benchmark::State& state) {
     fake::FakePlatform fp;
     fp.files.AddDirectory(u"C:\\Temp");
     brut::ResetLogForTests();
+    brut::InstallLogFolder(&brut::LogDirectory);
     brut::SetupLog(u"Bench");
     for (auto _ : state) brut::LogInfo(u"ProgramName: %s (%d)", u"Sample Tool", 42);
     brut::ResetLogForTests();

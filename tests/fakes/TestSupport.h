@@ -48,6 +48,7 @@ inline void ClearLog(FakePlatform& fp, const std::u16string& under = kTempDir) {
 struct FreshLog {
     explicit FreshLog(FakePlatform& fp) {
         fp.files.AddDirectory(kTempDir);
+        brut::InstallLogFolder(&brut::LogDirectory);
         brut::ResetLogForTests();
     }
     ~FreshLog() { brut::ResetLogForTests(); }

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "FuzzSupport.h"
-#include "app/CmdLineInfo.h"
+#include "app/CommandLine.h"
 #include "util/Text.h"
 
 using namespace brut;

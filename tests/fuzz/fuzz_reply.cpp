@@ -17,7 +17,7 @@
 #include <tinyxml.h>
 
 #include "FuzzSupport.h"
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "net/HttpWrapper.h"
 #include "system/Settings.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "app/CmdLineInfo.h"
+#include "app/CommandLine.h"
 #include "update/HandOff.h"
 
 using namespace brut;

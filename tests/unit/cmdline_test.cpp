@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/CmdLineInfo.h"
+#include "app/CommandLine.h"
 #include "fakes/FakePlatform.h"
 #include "util/Text.h"
 

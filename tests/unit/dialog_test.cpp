@@ -3,13 +3,13 @@
 #include <map>
 #include <vector>
 
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
 #include "net/Download.h"
 #include "system/Settings.h"
 #include "ui/Dialog.h"
-#include "ui/Texts.h"
+#include "text/Texts.h"
 #include "update/UpdaterBase.h"
 #include "util/Text.h"
 

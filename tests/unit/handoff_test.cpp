@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/CmdLineInfo.h"
+#include "app/CommandLine.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
+#include "net/Download.h"
 #include "update/HandOff.h"
 #include "update/QuickCheck.h"
 #include "util/Text.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/BRUptide.h"
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"

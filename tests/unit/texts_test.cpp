@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fakes/FakePlatform.h"
-#include "ui/Texts.h"
+#include "text/Texts.h"
 #include "util/Text.h"
 
 using namespace brut;

@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "fakes/FakeInternet.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"

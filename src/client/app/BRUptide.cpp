@@ -3,9 +3,10 @@
 
 #include <memory>
 
-#include "app/CmdLineInfo.h"
+#include "app/CommandLine.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"
+#include "system/Directories.h"
 #include "system/Settings.h"
 #include "update/QuickCheck.h"
 #include "update/StatusReports.h"
@@ -23,6 +24,8 @@ plat::ThreadRoutine gBannerRoutine = nullptr;
 void DebugBox(const char16_t* text) { plat::Sys().ShowMessageBox(text, u"Debug", plat::kMbOk); }
 
 }  // namespace
+
+BRUptide::BRUptide() { InstallLogFolder(&LogDirectory); }
 
 void InstallDialogRunner(DialogRunner* runner) { gDialogRunner = runner; }
 void InstallBannerRoutine(plat::ThreadRoutine routine) { gBannerRoutine = routine; }

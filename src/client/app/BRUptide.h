@@ -25,7 +25,8 @@ void InstallBannerRoutine(plat::ThreadRoutine routine);
 
 class BRUptide {
 public:
-    BRUptide() = default;
+    // Tells the log its folder, before anything is logged.
+    BRUptide();
     virtual ~BRUptide() = default;
     virtual bool InitInstance();
     virtual int ExitInstance();

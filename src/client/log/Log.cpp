@@ -1,7 +1,6 @@
 #include "log/Log.h"
 
 #include "TestHooks.h"
-#include "system/Directories.h"
 #include "platform/Platform.h"
 
 namespace brut {
@@ -108,6 +107,7 @@ std::recursive_mutex& SetupLock() {
 }
 
 std::atomic<bool> gSetUp{false};
+std::atomic<LogFolderRoutine> gLogFolder{nullptr};
 bool gSettingUp = false;  // guarded by SetupLock()
 
 // Deliberately destroyed at the end: it closes the file under the log's lock and turns
@@ -272,6 +272,8 @@ CLog& GetLog() {
     return log;
 }
 
+void InstallLogFolder(LogFolderRoutine routine) { gLogFolder.store(routine); }
+
 void SetupLog(const std::u16string& name) {
     std::lock_guard<std::recursive_mutex> guard(SetupLock());
     if (gSettingUp || !PlatformReady()) return;
@@ -286,14 +288,8 @@ void SetupLog(const std::u16string& name) {
 
     log.HoldLines();
     log.Close();
-    std::u16string directory;
-    if (GetMakerTempDirectory(directory)) {
-        directory += u"BR Uptide";
-        CreateDirectoryPath(directory, false);
-        directory += u"\\";
-    } else {
-        directory.clear();
-    }
+    const LogFolderRoutine folder = gLogFolder.load();
+    const std::u16string directory = folder ? folder() : std::u16string();
     // Only the stamp is expanded: a "%D" or "%P" inside the temporary path or the
     // product name (a user called "%Dave") is part of the name, not a field.
     log.OpenFile(directory + log.ExpandTemplate(u"%D") + u"_" + LogFileNamePart(name, directory.size()) + u".log",

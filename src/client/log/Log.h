@@ -74,6 +74,11 @@ const char16_t* LevelTag(int32_t level);
 
 CLog& GetLog();
 void SetupLog(const std::u16string& name);
+// Where SetupLog puts the file: the folder (ending with "\\", created), or empty for
+// the current directory. Start-up installs it (the maker's temporary folder) before
+// anything logs; its own reports are held for the new file.
+using LogFolderRoutine = std::u16string (*)();
+void InstallLogFolder(LogFolderRoutine routine);
 
 // Counts the arguments a shortcut format takes: every "%" counts one and the
 // character after it is skipped.

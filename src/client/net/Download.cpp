@@ -3,7 +3,6 @@
 #include "log/Log.h"
 #include "system/Directories.h"
 #include "system/SystemFacts.h"
-#include "update/HandOff.h"
 #include "util/Text.h"
 #include "platform/Platform.h"
 
@@ -11,6 +10,13 @@ namespace brut {
 
 const char16_t* const kWorkerFile = u"BRUptideWorker.exe";
 const char16_t* const kAdViewerFile = u"BRAdViewer.exe";
+
+int ProgressPercent(uint32_t done, uint32_t total) {
+    if (done == 0 || total == 0) return 0;
+    // 64 bits: done x 100 overflows 32. A count past the total still shows a full bar.
+    const uint64_t percent = static_cast<uint64_t>(done) * 100u / total;
+    return percent > 100 ? 100 : static_cast<int>(percent);
+}
 
 namespace {
 

@@ -9,7 +9,15 @@
 
 namespace brut {
 
-class ProgressTarget;
+// Where download progress goes (the dialog's progress bar); called from the
+// downloading thread with bytes done and total as the platform reports them.
+class ProgressTarget {
+public:
+    virtual ~ProgressTarget() = default;
+    virtual void SetProgress(uint32_t done, uint32_t total) = 0;
+};
+// done x 100 / total, truncated; 0 when either is 0; at most 100.
+int ProgressPercent(uint32_t done, uint32_t total);
 
 extern const char16_t* const kWorkerFile;    // "BRUptideWorker.exe"
 extern const char16_t* const kAdViewerFile;  // "BRAdViewer.exe"

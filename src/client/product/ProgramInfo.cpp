@@ -9,7 +9,7 @@
 #include "product/Sources.h"
 #include "system/Settings.h"
 #include "system/Directories.h"
-#include "ui/Texts.h"
+#include "text/Texts.h"
 #include "util/Text.h"
 #include "platform/Platform.h"
 #include "platform/RegistryValues.h"

@@ -61,6 +61,14 @@ int CreateDirectoryPath(const std::u16string& path, bool withParents) {
     return 0;
 }
 
+std::u16string LogDirectory() {
+    std::u16string directory;
+    if (!GetMakerTempDirectory(directory)) return std::u16string();
+    directory += u"BR Uptide";
+    CreateDirectoryPath(directory, false);
+    return directory + u"\\";
+}
+
 int GetMakerTempDirectory(std::u16string& dir) {
     std::u16string temp = plat::Sys().TempPath();
     if (temp.empty()) {

@@ -7,6 +7,9 @@ namespace brut {
 
 // The system temporary path + "ZI Vodidure\" (created without parents): 1, or 0 logged.
 int GetMakerTempDirectory(std::u16string& dir);
+// The log's folder: the maker's temporary directory + "BR Uptide\\" (created), or
+// empty when there is none.
+std::u16string LogDirectory();
 // Creates a directory (with parents on request): 1 when it exists afterwards.
 int CreateDirectoryPath(const std::u16string& path, bool withParents);
 

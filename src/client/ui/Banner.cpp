@@ -8,7 +8,7 @@
 #include "system/Settings.h"
 #include "system/SystemFacts.h"
 #include "ui/Dialog.h"
-#include "ui/Texts.h"
+#include "text/Texts.h"
 #include "update/WebService.h"
 
 namespace brut {

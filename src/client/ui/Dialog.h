@@ -8,6 +8,7 @@
 
 #include "platform/System.h"
 #include "product/ProgramInfo.h"
+#include "net/Download.h"
 #include "ui/DialogView.h"
 #include "update/HandOff.h"
 #include "update/ResultPair.h"

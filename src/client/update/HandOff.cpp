@@ -1,6 +1,6 @@
 #include "update/HandOff.h"
 
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"
 #include "system/Directories.h"
@@ -9,13 +9,6 @@
 #include "platform/Platform.h"
 
 namespace brut {
-
-int ProgressPercent(uint32_t done, uint32_t total) {
-    if (done == 0 || total == 0) return 0;
-    // 64 bits: done x 100 overflows 32. A count past the total still shows a full bar.
-    const uint64_t percent = static_cast<uint64_t>(done) * 100u / total;
-    return percent > 100 ? 100 : static_cast<int>(percent);
-}
 
 namespace {
 

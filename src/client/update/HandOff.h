@@ -22,16 +22,6 @@ public:
     virtual bool EndedByUser() const = 0;
 };
 
-// Where download progress goes (the dialog's progress bar); called from the
-// downloading thread with bytes done and total as the platform reports them.
-class ProgressTarget {
-public:
-    virtual ~ProgressTarget() = default;
-    virtual void SetProgress(uint32_t done, uint32_t total) = 0;
-};
-// done x 100 / total, truncated; 0 when either is 0; at most 100.
-int ProgressPercent(uint32_t done, uint32_t total);
-
 // The worker's command line (without the program path) from the published
 // product record and `cmdLine`.
 std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine);

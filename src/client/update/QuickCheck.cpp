@@ -1,11 +1,11 @@
 #include "update/QuickCheck.h"
 
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "log/Log.h"
 #include "net/Download.h"
 #include "system/Settings.h"
 #include "system/SystemFacts.h"
-#include "ui/Texts.h"
+#include "text/Texts.h"
 #include "update/HandOff.h"
 #include "update/RequestDocument.h"
 #include "update/StatusReports.h"

@@ -7,8 +7,9 @@
 #include <atomic>
 
 #include "log/Log.h"
+#include "system/Directories.h"
 #include "platform/win32/Win32Platform.h"
-#include "ui/Texts.h"
+#include "text/Texts.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ DWORD WINAPI EndingThread(LPVOID) {
 
 int wmain() {
     plat::Install(plat::win32::RealPlatform());
+    brut::InstallLogFolder(&brut::LogDirectory);
     brut::SetupLog(u"ExitProbe");
     if (!::CreateThread(nullptr, 0, EndingThread, nullptr, 0, nullptr)) return 3;
     for (;;) {

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/CmdLineInfo.h"
+#include "options/CmdLineInfo.h"
 #include "ui/Dialog.h"
 #include "ui/ResourceIds.h"
 #include "update/UpdaterBase.h"

@@ -1,4 +1,4 @@
-#include "app/CmdLineInfo.h"
+#include "app/CommandLine.h"
 
 #include "util/Text.h"
 #include "platform/Platform.h"

@@ -1,4 +1,4 @@
-#include "ui/Texts.h"
+#include "text/Texts.h"
 
 #include <array>
 

@@ -1,5 +1,6 @@
 #pragma once
-// The parsed command line.
+// The run's options: the parsed command line, which the check, the hand-off and the
+// dialog read. Start-up's parser (app/CommandLine) fills it.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,11 +41,5 @@ private:
     bool mHaveOwnPath = false;
     std::u16string mOwnPath;
 };
-
-// Splits a command line by the runtime's argument rules; token 0 is the program path.
-std::vector<std::u16string> SplitCommandLine(const std::u16string& commandLine);
-// Parses the process command line (token 0 skipped, one "-" or "/" removed).
-void ParseCommandLine(CmdLineInfo& info);
-void ParseCommandLine(CmdLineInfo& info, const std::u16string& commandLine);
 
 }  // namespace brut
