@@ -184,3 +184,23 @@ def test_libraries_beside_the_worker_are_deleted_before_the_start(installed, sig
                for n in planted]
     assert max(deleted) < texts.index(f"{worker_path(client)} verified: signed by '{SUBJECT['A']}'")
     assert not set(planted) & set(leftovers(client))
+
+
+def test_the_hold_keeps_the_program_and_its_folder_as_they_are(wine_prefix, signing):
+    """While held, the program can be neither written, replaced, renamed nor deleted, nor its folder
+    renamed (32: sharing violation, 5: access denied); once released, all of it can."""
+    probe = WIN64_DIR / "trust-probe.exe"
+    if not probe.exists():
+        pytest.skip(f"{probe} not built")
+    folder = wine_prefix.unix_path("C:\\trust-hold")
+    folder.mkdir()
+    try:
+        (folder / WORKER).write_bytes(signing.sign(TEST_WORKER, "A"))
+        r = wine_prefix.wine([str(probe), f"C:\\trust-hold\\{WORKER}"], check=False)
+        assert r.returncode == 0, r.stdout
+        tries = {op: (int(held), int(released))
+                 for op, held, released in (line.split() for line in r.stdout.decode().splitlines())}
+        assert tries == {"write": (32, 0), "replace": (5, 0), "rename": (32, 0), "rename-folder": (32, 0),
+                         "delete": (32, 0)}
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
