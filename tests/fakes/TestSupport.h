@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "TestHooks.h"
 #include "fakes/FakePlatform.h"
 #include "log/Log.h"
 #include "product/ProgramInfo.h"

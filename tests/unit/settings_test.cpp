@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "fakes/FakePlatform.h"
+#include "product/ProgramInfo.h"
 #include "system/Settings.h"
 #include "util/Text.h"
 

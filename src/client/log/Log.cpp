@@ -1,6 +1,5 @@
 #include "log/Log.h"
 
-#include "TestHooks.h"
 #include "platform/Platform.h"
 
 namespace brut {

@@ -80,6 +80,10 @@ void SetupLog(const std::u16string& name);
 using LogFolderRoutine = std::u16string (*)();
 void InstallLogFolder(LogFolderRoutine routine);
 
+// For the unit tests only: forgets that the log was set up and closes its file, while
+// the fake platform the file lives in is still installed.
+void ResetLogForTests();
+
 // Counts the arguments a shortcut format takes: every "%" counts one and the
 // character after it is skipped.
 int CountFormatArguments(const char16_t* format);

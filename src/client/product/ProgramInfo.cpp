@@ -4,7 +4,6 @@
 #include <chrono>
 #include <memory>
 
-#include "TestHooks.h"
 #include "log/Log.h"
 #include "product/Sources.h"
 #include "system/Settings.h"

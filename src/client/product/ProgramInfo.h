@@ -6,19 +6,20 @@
 #include <string>
 #include <vector>
 
+#include "system/ProductIdentity.h"
+
 namespace brut {
 
-struct ProgramInfo {
-    std::u16string ProgramName;
+// Besides these: ProgramName, ProgramVersionNumber and IsStubExe, the identity that
+// the settings and the working folder are named after.
+struct ProgramInfo : ProductIdentity {
     std::u16string DisplayName;
     std::u16string EditionDisplayName;
-    std::u16string ProgramVersionNumber;
     std::u16string ProgramInstallDate;
     std::u16string InstallLocation;
     std::u16string ProductCode;
     std::vector<std::u16string> FileList;
     int32_t ProgramLanguage = 0;
-    int32_t IsStubExe = 0;
     std::u16string AffiliateId;
 };
 
@@ -38,6 +39,11 @@ std::recursive_timed_mutex& ProgramInfoLock();
 ProgramInfoPtr GetProgramInfo();
 // Completes `record` from the machine and publishes a copy of it: 1 published, 0 not.
 int DiscoverProgramInfo(ProgramInfo& record);
+
+// For the unit tests only: drops the published record; shortens every wait for
+// ProgramInfoLock (0 restores the default).
+void ResetProgramInfoForTests();
+void SetProgramInfoLockWaitForTests(uint32_t milliseconds);
 
 std::u16string EscapeAmpersands(const std::u16string& text);
 std::u16string MakeEditionName(const std::u16string& displayName);

@@ -54,9 +54,9 @@ void WriteText64(Hive hive, const std::u16string& path, const std::u16string& na
 
 }  // namespace
 
-std::u16string ProductKey(const ProgramInfo& info) { return SubKey(kSettingsKey, info.ProgramName); }
+std::u16string ProductKey(const ProductIdentity& info) { return SubKey(kSettingsKey, info.ProgramName); }
 
-std::u16string VersionKey(const ProgramInfo& info) { return SubKey(ProductKey(info), info.ProgramVersionNumber); }
+std::u16string VersionKey(const ProductIdentity& info) { return SubKey(ProductKey(info), info.ProgramVersionNumber); }
 
 uint32_t ReadDebugFlag() {
     plat::Registry& reg = plat::Reg();
@@ -66,38 +66,38 @@ uint32_t ReadDebugFlag() {
     return plat::ReadRegistryDword(key.Get(), kDebug, flag) ? flag : 0;
 }
 
-std::u16string ReadProductSetting(const ProgramInfo& info, const std::u16string& valueName) {
+std::u16string ReadProductSetting(const ProductIdentity& info, const std::u16string& valueName) {
     std::u16string text;
     if (OpenAndReadText(Hive::CurrentUser, ProductKey(info), kRead64, valueName, text)) return text;
     if (OpenAndReadText(Hive::CurrentUser, kSettingsKey, kRead64, valueName, text)) return text;
     return std::u16string();
 }
 
-std::u16string GetDebugUrl(const ProgramInfo& info) { return ReadProductSetting(info, kDebugUrl); }
+std::u16string GetDebugUrl(const ProductIdentity& info) { return ReadProductSetting(info, kDebugUrl); }
 
-std::u16string GetDebugBannerDownloadUrl(const ProgramInfo& info) {
+std::u16string GetDebugBannerDownloadUrl(const ProductIdentity& info) {
     std::u16string url = ReadProductSetting(info, kDebugBannerUrl);
     return url.empty() ? GetDebugUrl(info) : url;
 }
 
-bool ReadLastUpdateCheck(const ProgramInfo& info, int32_t& stored) {
+bool ReadLastUpdateCheck(const ProductIdentity& info, int32_t& stored) {
     std::u16string text;
     if (!OpenAndReadText(Hive::LocalMachine, VersionKey(info), kRead64, kLastUpdateCheck, text)) return false;
     stored = ParseInt32(text);
     return true;
 }
 
-void WriteLastUpdateCheck(const ProgramInfo& info, int64_t time) {
+void WriteLastUpdateCheck(const ProductIdentity& info, int64_t time) {
     if (info.IsStubExe == 1) return;
     // Without administrative rights the key cannot be created: nothing is stored.
     WriteText64(Hive::LocalMachine, VersionKey(info), kLastUpdateCheck, DecimalText(time));
 }
 
-void WriteLastUpdateCheckNow(const ProgramInfo& info) { WriteLastUpdateCheck(info, plat::Sys().UnixNow()); }
+void WriteLastUpdateCheckNow(const ProductIdentity& info) { WriteLastUpdateCheck(info, plat::Sys().UnixNow()); }
 
-void ResetLastUpdateCheck(const ProgramInfo& info) { WriteLastUpdateCheck(info, 0); }
+void ResetLastUpdateCheck(const ProductIdentity& info) { WriteLastUpdateCheck(info, 0); }
 
-void WriteUpdateResult(const ProgramInfo& info, uint32_t result, const std::u16string& text) {
+void WriteUpdateResult(const ProductIdentity& info, uint32_t result, const std::u16string& text) {
     for (const std::u16string& path : {ProductKey(info), VersionKey(info)}) {
         plat::ScopedKey key(plat::Reg());
         if (!CreateKey64(Hive::CurrentUser, path, key)) continue;
@@ -106,7 +106,7 @@ void WriteUpdateResult(const ProgramInfo& info, uint32_t result, const std::u16s
     }
 }
 
-void ClearUpdateResult(const ProgramInfo& info) {
+void ClearUpdateResult(const ProductIdentity& info) {
     for (const std::u16string& path : {ProductKey(info), VersionKey(info)}) {
         plat::ScopedKey key(plat::Reg());
         if (!CreateKey64(Hive::CurrentUser, path, key)) continue;
@@ -116,26 +116,26 @@ void ClearUpdateResult(const ProgramInfo& info) {
     }
 }
 
-std::u16string ReadIgnoredVersion(const ProgramInfo& info) {
+std::u16string ReadIgnoredVersion(const ProductIdentity& info) {
     std::u16string text;
     if (OpenAndReadText(Hive::CurrentUser, VersionKey(info), kRead64, kIgnoredVersion, text)) return text;
     return u"-1";
 }
 
-void WriteIgnoredVersion(const ProgramInfo& info, const std::u16string& version) {
+void WriteIgnoredVersion(const ProductIdentity& info, const std::u16string& version) {
     WriteText64(Hive::CurrentUser, VersionKey(info), kIgnoredVersion, version);
 }
 
-void ClearIgnoredVersion(const ProgramInfo& info) { WriteIgnoredVersion(info, std::u16string()); }
+void ClearIgnoredVersion(const ProductIdentity& info) { WriteIgnoredVersion(info, std::u16string()); }
 
-int32_t ReadIgnoredMajorVersion(const ProgramInfo& info) {
+int32_t ReadIgnoredMajorVersion(const ProductIdentity& info) {
     std::u16string text;
     if (OpenAndReadText(Hive::CurrentUser, ProductKey(info), kRead64, kIgnoredMajorVersion, text))
         return ParseInt32(text);
     return -1;
 }
 
-void WriteIgnoredMajorVersion(const ProgramInfo& info, int32_t major) {
+void WriteIgnoredMajorVersion(const ProductIdentity& info, int32_t major) {
     WriteText64(Hive::CurrentUser, ProductKey(info), kIgnoredMajorVersion, Format(u"%d", major));
 }
 

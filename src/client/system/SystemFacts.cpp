@@ -4,7 +4,6 @@
 #include <mutex>
 #include <vector>
 
-#include "TestHooks.h"
 #include "log/Log.h"
 #include "system/Directories.h"
 #include "util/Text.h"
@@ -125,7 +124,7 @@ int GetMachineGuid(std::u16string& guid) {
     return 1;
 }
 
-int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trailingBackslash) {
+int GetWorkingDirectory(const ProductIdentity& info, std::u16string& dir, bool trailingBackslash) {
     std::u16string path;
     if (!GetMakerTempDirectory(path)) return 0;
     path += u"BR Uptide";
@@ -146,7 +145,7 @@ int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trail
     return 1;
 }
 
-int GetWorkerVersion(const ProgramInfo& info, std::u16string& version) {
+int GetWorkerVersion(const ProductIdentity& info, std::u16string& version) {
     std::u16string dir;
     if (!GetWorkingDirectory(info, dir, true)) return 0;
     const std::u16string worker = dir + kWorkerFileName;

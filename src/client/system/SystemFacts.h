@@ -3,16 +3,18 @@
 #include <cstdint>
 #include <string>
 
-#include "product/ProgramInfo.h"
+#include "system/ProductIdentity.h"
 #include "platform/System.h"
 
 namespace brut {
 
 uint32_t GetOsVersion(plat::OsVersionRecord& record);  // 0 = filled
 int GetMacAddress(std::u16string& mac);
+// For the unit tests only: forgets the remembered adapter address.
+void ResetMacAddressForTests();
 int GetMachineGuid(std::u16string& guid);
-int GetWorkingDirectory(const ProgramInfo& info, std::u16string& dir, bool trailingBackslash);
-int GetWorkerVersion(const ProgramInfo& info, std::u16string& version);
+int GetWorkingDirectory(const ProductIdentity& info, std::u16string& dir, bool trailingBackslash);
+int GetWorkerVersion(const ProductIdentity& info, std::u16string& version);
 int ReadVersionString(const std::u16string& path, std::u16string& text, const std::u16string& valueName);
 int StartThread(plat::ThreadRoutine routine, void* arg, plat::ThreadHandle& handle);
 
