@@ -38,7 +38,7 @@ function(brut_stamped_copy TARGET_NAME OUTPUT_NAME PRODUCT_NAME PRODUCT_VERSION 
   configure_file("${rc}.new" "${rc}" COPYONLY)
   set(ui "${CMAKE_SOURCE_DIR}/src/client/ui")
   set_source_files_properties("${rc}" PROPERTIES OBJECT_DEPENDS
-    "${ui}/BRUptide.rc;${ui}/ResourceIds.h;${ui}/BRUptide.manifest;${ui}/res/BRUptide.ico;${ui}/res/Banner.bmp")
+    "${ui}/BRUptide.rc;${ui}/ResourceIds.h;${CMAKE_BINARY_DIR}/generated/BRUptide.manifest;${CMAKE_BINARY_DIR}/generated/Version.h;${ui}/res/BRUptide.ico;${ui}/res/Banner.bmp")
   add_executable(${TARGET_NAME} WIN32 "$<TARGET_OBJECTS:bruptide_win32>" "${rc}")
   set_target_properties(${TARGET_NAME} PROPERTIES OUTPUT_NAME "${OUTPUT_NAME}")
   target_include_directories(${TARGET_NAME} PRIVATE "${ui}")

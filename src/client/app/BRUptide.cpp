@@ -11,12 +11,11 @@
 #include "update/QuickCheck.h"
 #include "update/StatusReports.h"
 #include "platform/Platform.h"
+#include "Version.h"
 
 namespace brut {
 
 namespace {
-
-constexpr const char16_t* kClientVersion = u"9.0.8";
 
 DialogRunner* gDialogRunner = nullptr;
 plat::ThreadRoutine gBannerRoutine = nullptr;

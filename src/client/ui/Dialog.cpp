@@ -10,6 +10,7 @@
 #include "update/StatusReports.h"
 #include "update/UpdaterBase.h"
 #include "util/Text.h"
+#include "Version.h"
 
 namespace brut {
 
@@ -18,7 +19,6 @@ std::atomic<int32_t> DialogVisible{0};
 
 namespace {
 
-constexpr const char16_t* kClientVersion = u"9.0.8";
 constexpr uint64_t kEscapeKey = 27;
 // WM_KEYFIRST .. WM_KEYLAST: key down and up, characters, dead keys, system keys.
 constexpr uint32_t kKeyMessageFirst = 0x0100;

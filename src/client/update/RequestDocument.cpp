@@ -6,10 +6,10 @@
 #include "system/SystemFacts.h"
 #include "util/Text.h"
 #include "platform/Platform.h"
+#include "Version.h"
 
 namespace brut {
 
-const char* const kClientVersion = "9.0.8";
 
 std::string ToXmlText(const std::u16string& value, bool* wasCut) {
     bool singleBytes = true;
@@ -48,7 +48,7 @@ std::string AddValueElement(TiXmlNode& parent, const char* name, const std::u16s
 }
 
 void AddVersionElement(TiXmlNode& root) {
-    std::string text = AddValueElement(root, "Version", FromLatin1(kClientVersion));
+    std::string text = AddValueElement(root, "Version", std::u16string(kClientVersion));
     LogInfo(u"Version: %s", FromLatin1(text));
 }
 

@@ -11,7 +11,6 @@
 
 namespace brut {
 
-extern const char* const kClientVersion;  // "9.0.8"
 constexpr std::size_t kXmlTextFieldSize = 261;  // 260 bytes and the terminating zero
 
 // A value as single-byte text: unchanged when every code unit is below 256,
