@@ -10,7 +10,7 @@
 #include "fakes/TestSupport.h"
 #include "log/Log.h"
 #include "net/HttpWrapper.h"
-#include "product/Sources.h"
+#include "product/sources/Sources.h"
 #include "update/XmlGuard.h"
 #include "util/Text.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "FuzzSupport.h"
-#include "product/Sources.h"
+#include "product/sources/Sources.h"
 #include "util/Text.h"
 
 using namespace brut;

@@ -7,7 +7,7 @@
 #include "fakes/FakeInstaller.h"
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
-#include "product/Sources.h"
+#include "product/sources/Sources.h"
 #include "util/Text.h"
 
 using namespace brut;

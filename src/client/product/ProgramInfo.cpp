@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "log/Log.h"
-#include "product/Sources.h"
+#include "product/sources/Sources.h"
 #include "system/Settings.h"
 #include "system/Directories.h"
 #include "text/Texts.h"

@@ -150,6 +150,8 @@ private:
     // A hidden dialog with no thread to wait for would wait for ever: it ends
     // as its close button would end it.
     void EndIfNobodyCanAnswer();
+    // The installed banner routine, when there is one.
+    void ShowBanner();
     void ShowUpgradeGroup(bool show);
     void ShowErrorView();
     void StartWorkThread(plat::ThreadRoutine routine, uint32_t pollMs, const char16_t* failure);
