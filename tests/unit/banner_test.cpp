@@ -3,6 +3,7 @@
 #include "fakes/FakePlatform.h"
 #include "fakes/TestSupport.h"
 #include "ui/Banner.h"
+#include "ui/DisplayScale.h"
 #include "ui/WizTrackWnd.h"
 #include "util/Text.h"
 
@@ -354,6 +355,54 @@ TEST(BandTest, GeometryAndPaintPositions) {
         EXPECT_EQ(p.secondLine.y, 32);
         EXPECT_EQ(p.shadowLineY, c.height - 2);
         EXPECT_EQ(p.highlightLineY, c.height - 1);
+    }
+}
+
+// Every pixel figure of the band scales by dpi / 96, the banner drawn at that scale too;
+// at 96 DPI nothing moves.
+TEST(BandTest, ScaledByTheWindowsDpi) {
+    struct Case { int32_t dpi; std::uintptr_t bitmap; int32_t bw, bh; int32_t height, drawnW, titleX, titleY, lineY; };
+    const Case cases[] = {
+        {96, 0, 0, 0, 59, 0, 12, 14, 32},       {96, 7, 160, 57, 59, 160, 12, 14, 32},
+        {120, 0, 0, 0, 74, 0, 15, 18, 40},      {120, 7, 160, 57, 74, 200, 15, 18, 40},
+        {144, 0, 0, 0, 89, 0, 18, 21, 48},      {144, 7, 160, 57, 89, 240, 18, 21, 48},
+        {144, 7, 540, 87, 134, 810, 18, 21, 48}, {192, 0, 0, 0, 118, 0, 24, 28, 64},
+        {192, 7, 160, 45, 94, 320, 24, 28, 64},
+    };
+    for (const Case& c : cases) {
+        HeaderLayout layout;
+        layout.mBitmap = c.bitmap;
+        const int32_t client = ScalePx(kClientWidth, c.dpi);
+        const BandGeometry g = PlaceBand(layout, client, c.bw, c.bh, c.dpi);
+        EXPECT_EQ(g.height, c.height) << c.dpi << " " << c.bh;
+        EXPECT_EQ(g.bitmapWidth, c.drawnW) << c.dpi;
+        const BandPaint p = PaintBand(layout, g, client, g.height, c.dpi);
+        EXPECT_EQ(p.title.x, c.titleX) << c.dpi;
+        EXPECT_EQ(p.title.y, c.titleY) << c.dpi;
+        EXPECT_EQ(p.secondLine.y, c.lineY) << c.dpi;
+        if (c.bitmap) {
+            EXPECT_EQ(p.bitmap.x + g.bitmapWidth, client) << c.dpi;  // right edges meet
+            EXPECT_LE(g.bitmapWidth, client) << c.dpi;               // the widest banner still fits
+        }
+    }
+}
+
+TEST(DisplayScale, RoundingAndRefusedScales) {
+    struct Case { int32_t value, num, den, want; };
+    const Case cases[] = {
+        {59, 144, 96, 89}, {57, 120, 96, 71}, {-301, 96, 144, -201}, {301, 96, 144, 201}, {1, 144, 96, 2},
+        {-1, 144, 96, -2}, {0, 144, 96, 0}, {5, 1, 0, 0}, {INT32_MAX, 480, 96, INT32_MAX}, {INT32_MIN, 480, 96, INT32_MIN},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ScaleBy(c.value, c.num, c.den), c.want) << c.value << "*" << c.num << "/" << c.den;
+    for (int32_t dpi : {0, 72, 95, 481, -96}) {
+        bool refused = false;
+        EXPECT_EQ(UsableDpi(dpi, refused), 96);
+        EXPECT_TRUE(refused) << dpi;
+    }
+    for (int32_t dpi : {96, 144, 480}) {
+        bool refused = true;
+        EXPECT_EQ(UsableDpi(dpi, refused), dpi);
+        EXPECT_FALSE(refused);
     }
 }
 

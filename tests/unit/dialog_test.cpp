@@ -32,12 +32,16 @@ public:
                             radDontShowAgainMajorUpgradePopup})
             controls[c].shown = false;
     }
+    void BuildForShowing() override { ++builds; }
+    int32_t WindowDpi() override { return windowDpi; }
+    int32_t SystemDpi() override { return systemDpi; }
+    void LayOut(int32_t dpi) override { layouts.push_back(dpi); }
     void SetTitle(const std::u16string& t) override { title = t; }
     void SetHeader(const std::u16string& t, const std::u16string& v) override { headerTitle = t; headerVersion = v; }
     void MoveTo(int32_t x, int32_t y) override { moves.push_back({x, y}); }
     void ShowOnTop() override { ++shownOnTop; }
     void Hide() override { hidden = true; }
-    bool ScreenPosition(int32_t& l, int32_t& t) override { l = 12; t = 34; return true; }
+    bool ScreenPosition(int32_t& l, int32_t& t) override { l = screenX; t = screenY; return true; }
     void SetProgress(int32_t p) override { progress = p; }
     void SetText(ControlId c, const std::u16string& t) override { controls[c].text = t; }
     void Show(ControlId c, bool s) override { controls[c].shown = s; }
@@ -70,6 +74,9 @@ public:
     int32_t progress = -1;
     int wakes = 0;
     bool hidden = false;
+    int builds = 0;
+    int32_t windowDpi = 96, systemDpi = 96, screenX = 12, screenY = 34;
+    std::vector<int32_t> layouts;
 };
 
 // Answers the check with a set pair; the hand-off always comes back (the worker never takes over).
@@ -279,6 +286,40 @@ TEST_F(DialogTest, SilentRunsStayHiddenAndShowNoBanner) {
         dialog.reset();
     }
     InstallShowBanner(nullptr);
+}
+
+// A hidden dialog builds no band, fonts or link until it may show; showing builds them
+// once, laid out at the window's scale, and a monitor of another scale lays them out again.
+TEST_F(DialogTest, WhatOnlyAVisibleWindowNeedsIsBuiltOnceWhenItMayShow) {
+    struct Case { unsigned flags; int32_t dpi; int builds; std::vector<int32_t> layouts; };
+    const Case cases[] = {
+        {QC | UCS, 96, 0, {}}, {US, 96, 0, {}}, {QC, 96, 1, {96}}, {QC, 144, 1, {144}},
+        {QC, 0, 1, {96}},  // a scale no display claims: the design's own, logged
+    };
+    for (const auto& c : cases) {
+        view = RecordingView();
+        view.windowDpi = c.dpi;
+        checker.check = {3, 0};
+        Dialog& d = Run(c.flags);
+        d.OnDpiChanged(192);
+        EXPECT_EQ(view.builds, c.builds) << c.flags;
+        std::vector<int32_t> layouts = c.layouts;
+        if (c.builds) layouts.push_back(192);
+        EXPECT_EQ(view.layouts, layouts) << c.flags;
+        EXPECT_EQ(Log(u"WAR Dialog: display scale of 0 DPI refused, 96 DPI taken"), c.dpi == 0);
+        dialog.reset();
+    }
+    // Shown after all (a stub restart that failed): built then, once.
+    view = RecordingView();
+    checker.check = {4, 0};
+    fp.processes.startError = 2;
+    Dialog& d = Run(QC | UCS);
+    EXPECT_EQ(view.builds, 0);
+    d.OnBnClickedUpgradeChoice();
+    view.controls[radInstallNowMajorUpgradePopup].checked = true;
+    d.OnBnClickedContinueButton();
+    EXPECT_EQ(view.shownOnTop, 1);
+    EXPECT_EQ(view.builds, 1);
 }
 
 // ------------------------------------------------------------------ what each state shows
@@ -773,6 +814,34 @@ TEST_F(DialogTest, WindowRecPosition) {
         }
         dialog.reset();
     }
+}
+
+// WindowRec is what programs that are not DPI-aware see: scaled by the system's DPI on the
+// way in, and back on the way to the worker.
+TEST_F(DialogTest, WindowRecKeepsItsMeaningOnScaledDisplays) {
+    struct Case { int32_t dpi; const char16_t* rec; int32_t x, y; int32_t screenX, screenY; const char16_t* passed; };
+    const Case cases[] = {
+        {96, u"100 -200", 100, -200, 7, -9, u"7 -9"},
+        {144, u"100 -200", 150, -300, 150, -301, u"100 -201"},  // halves away from zero
+        {192, u"-1200 31", -2400, 62, -2401, 63, u"-1201 32"},
+        {480, u"1000000000 0", 2147483647, 0, 5, 2, u"1 0"},
+        {72, u"100 200", 100, 200, 100, 200, u"100 200"},  // refused: 96
+    };
+    for (const auto& c : cases) {
+        view = RecordingView();
+        view.systemDpi = c.dpi;
+        view.screenX = c.screenX;
+        view.screenY = c.screenY;
+        cmd.mWindowRec = c.rec;
+        Dialog& d = Make(QC);
+        d.OnInitDialog();
+        EXPECT_EQ(view.moves, (std::vector<std::pair<int32_t, int32_t>>{{c.x, c.y}})) << c.dpi;
+        int32_t left = 0, top = 0;
+        ASSERT_TRUE(d.ScreenPosition(left, top));
+        EXPECT_EQ(Format(u"%d %d", left, top), c.passed) << c.dpi;
+        dialog.reset();
+    }
+    EXPECT_TRUE(Log(u"WAR Dialog: system scale of 72 DPI refused, 96 DPI taken"));
 }
 
 TEST_F(DialogTest, HandOffWindowAndProgress) {

@@ -24,6 +24,10 @@ namespace {
 // A window that accepts everything and remembers nothing.
 class QuietView : public DialogView {
 public:
+    void BuildForShowing() override {}
+    int32_t WindowDpi() override { return 96; }
+    int32_t SystemDpi() override { return 96; }
+    void LayOut(int32_t) override {}
     void SetTitle(const std::u16string&) override {}
     void SetHeader(const std::u16string&, const std::u16string&) override {}
     void MoveTo(int32_t, int32_t) override {}

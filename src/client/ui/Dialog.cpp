@@ -9,6 +9,7 @@
 #include "platform/Platform.h"
 #include "system/Settings.h"
 #include "ui/Banner.h"
+#include "ui/DisplayScale.h"
 #include "text/Texts.h"
 #include "update/StatusReports.h"
 #include "update/UpdaterBase.h"
@@ -58,6 +59,27 @@ void InstallShowBanner(ShowBannerRoutine routine) { gShowBanner = routine; }
 
 void Dialog::ShowBanner() {
     if (gShowBanner) gShowBanner(*this);
+}
+
+void Dialog::BuildForShowing() {
+    if (mBuiltForShowing) return;
+    mBuiltForShowing = true;
+    mView.BuildForShowing();
+    LayOutAt(mView.WindowDpi());
+}
+
+int32_t Dialog::Usable(int32_t dpi, const char16_t* what) const {
+    bool refused = false;
+    const int32_t usable = UsableDpi(dpi, refused);
+    if (refused) LogWarning(u"Dialog: %s of %d DPI refused, %d DPI taken", what, dpi, usable);
+    return usable;
+}
+
+void Dialog::LayOutAt(int32_t dpi) { mView.LayOut(Usable(dpi, u"display scale")); }
+
+void Dialog::OnDpiChanged(int32_t dpi) {
+    // Nothing is laid out in pixels before the window may show.
+    if (mBuiltForShowing) LayOutAt(dpi);
 }
 
 bool ParseWindowRec(const std::u16string& text, int32_t& x, int32_t& y) {
@@ -141,7 +163,15 @@ void Dialog::HideForHandOff() {
     mView.Hide();
 }
 
-bool Dialog::ScreenPosition(int32_t& left, int32_t& top) { return mView.ScreenPosition(left, top); }
+bool Dialog::ScreenPosition(int32_t& left, int32_t& top) {
+    // Handed to the worker, which may not be DPI-aware: in the coordinates it sees.
+    int32_t x = 0, y = 0;
+    if (!mView.ScreenPosition(x, y)) return false;
+    const int32_t dpi = Usable(mView.SystemDpi(), u"system scale");
+    left = ToLogical(x, dpi);
+    top = ToLogical(y, dpi);
+    return true;
+}
 
 void Dialog::SetProgress(uint32_t done, uint32_t total) { mView.SetProgress(ProgressPercent(done, total)); }
 

@@ -77,6 +77,8 @@ public:
     bool PreTranslateMessage(uint32_t message, uint64_t wParam) const;
     // False while the window must not become visible (DialogVisible is 0).
     bool MayShowWindow() const;
+    // The window moved to a monitor of another scale (or the scale changed).
+    void OnDpiChanged(int32_t dpi);
 
     // --- states and handlers
     void SetDialogState(int32_t state);
@@ -152,6 +154,11 @@ private:
     void EndIfNobodyCanAnswer();
     // The installed banner routine, when there is one.
     void ShowBanner();
+    // What only a visible window needs, once, when it may first show; laid out at its DPI.
+    void BuildForShowing();
+    void LayOutAt(int32_t dpi);
+    // A DPI from the system, refused (and logged) when no display claims it.
+    int32_t Usable(int32_t dpi, const char16_t* what) const;
     void ShowUpgradeGroup(bool show);
     void ShowErrorView();
     void StartWorkThread(plat::ThreadRoutine routine, uint32_t pollMs, const char16_t* failure);
@@ -169,6 +176,7 @@ private:
     mutable ProgramInfoPtr mProgramInfo;
     std::u16string mHeaderTitle;
     bool mIsStubRestarted = false;
+    bool mBuiltForShowing = false;
     bool mEnded = false;
     std::atomic<bool> mUserEndedUpdate{false};  // read by the hand-off thread
     int32_t mEndCode = 0;

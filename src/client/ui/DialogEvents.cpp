@@ -8,6 +8,7 @@
 #include "system/Settings.h"
 #include "text/Texts.h"
 #include "ui/DialogCodes.h"
+#include "ui/DisplayScale.h"
 #include "update/UpdaterBase.h"
 #include "util/Text.h"
 
@@ -32,9 +33,14 @@ int Dialog::OnInitDialog() {
     mView.SetText(CONTINUE_BUTTON, Text(TXT_CONTINUE));
 
     int32_t x = 0, y = 0;
-    if (!mCmdLineInfo->mWindowRec.empty() && ParseWindowRec(mCmdLineInfo->mWindowRec, x, y)) mView.MoveTo(x, y);
+    if (!mCmdLineInfo->mWindowRec.empty() && ParseWindowRec(mCmdLineInfo->mWindowRec, x, y)) {
+        // Written by programs that may not be DPI-aware: in the coordinates they see.
+        const int32_t dpi = Usable(mView.SystemDpi(), u"system scale");
+        mView.MoveTo(ToPhysical(x, dpi), ToPhysical(y, dpi));
+    }
 
     DialogVisible.store(mCmdLineInfo->mIsUpdateCheckSilent || mCmdLineInfo->mIsUpdateSilent ? 0 : 1);
+    if (DialogVisible.load() == 1) BuildForShowing();
     SetDialogState(CHECK_SERVER);
 
     // The hand-off hides this window and passes its position on.
@@ -280,6 +286,7 @@ bool Dialog::RestartAsStub() {
     int32_t exitCode = 0;
     if (StartProcess(path, commandLine, false, exitCode, false) != 0) {
         DialogVisible.store(1);
+        BuildForShowing();
         mView.ShowOnTop();
         return false;
     }

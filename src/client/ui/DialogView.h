@@ -31,11 +31,21 @@ public:
     virtual ~DialogView() = default;
 
     // --- the window
+    // Builds what only a window on the screen needs (the header band with its fonts and
+    // picture, the link's subclass, cursor and tooltip, the icons). Called once, when the
+    // dialog may first show: a silent run never pays for it.
+    virtual void BuildForShowing() = 0;
+    // The DPI of the window's monitor, and of the system (for WindowRec).
+    virtual int32_t WindowDpi() = 0;
+    virtual int32_t SystemDpi() = 0;
+    // Lays out again at `dpi` what the client sizes in pixels itself: the band, its
+    // fonts and picture, the link.
+    virtual void LayOut(int32_t dpi) = 0;
     virtual void SetTitle(const std::u16string& title) = 0;
     // The header band's two lines: the bold title and the version line.
     virtual void SetHeader(const std::u16string& title, const std::u16string& versionLine) = 0;
-    // Moves the top-left corner to a screen position, keeping the size; a
-    // position off every monitor lands on the nearest one.
+    // Moves the top-left corner to a screen position (the window's own pixels), keeping
+    // the size; a position off every monitor lands on the nearest one.
     virtual void MoveTo(int32_t x, int32_t y) = 0;
     // Shows the window normally and brings it to the top without moving, sizing or redrawing it.
     virtual void ShowOnTop() = 0;

@@ -24,15 +24,19 @@ struct HeaderLayout {
 constexpr int32_t kTrackWndId = 103;
 constexpr uint32_t kTrackWndExStyle = 0x8;
 
-// The band's window in the dialog's client area and the bitmap's offsets.
+// The band's window in the dialog's client area and the bitmap's offsets, in the
+// window's pixels: the layout's 96-DPI figures scaled by dpi / 96.
 struct BandGeometry {
     int32_t left = 0, top = 0, width = 0, height = 0;
     bool hasBitmap = false;
-    int32_t bitmapLeftOffset = 0;  // minus the bitmap width: measured from the right edge
+    int32_t bitmapLeftOffset = 0;  // minus the drawn bitmap width: measured from the right edge
     int32_t bitmapTop = 0;
+    int32_t bitmapWidth = 0, bitmapHeight = 0;  // as drawn
 };
-// `bitmapWidth`/`bitmapHeight` describe layout.mBitmap (ignored when it is 0).
-BandGeometry PlaceBand(const HeaderLayout& layout, int32_t clientWidth, int32_t bitmapWidth, int32_t bitmapHeight);
+// `bitmapWidth`/`bitmapHeight` describe layout.mBitmap in its own (96-DPI) pixels
+// (ignored when it is 0); it is drawn scaled to the window's DPI, the band 2 px higher.
+BandGeometry PlaceBand(const HeaderLayout& layout, int32_t clientWidth, int32_t bitmapWidth, int32_t bitmapHeight,
+                       int32_t dpi = 96);
 
 struct Point {
     int32_t x = 0, y = 0;
@@ -46,7 +50,8 @@ struct BandPaint {
     int32_t shadowLineY = 0;     // button-shadow colour, whole width
     int32_t highlightLineY = 0;  // button-highlight colour, whole width
 };
-BandPaint PaintBand(const HeaderLayout& layout, const BandGeometry& band, int32_t clientWidth, int32_t clientHeight);
+BandPaint PaintBand(const HeaderLayout& layout, const BandGeometry& band, int32_t clientWidth, int32_t clientHeight,
+                    int32_t dpi = 96);
 
 // Guards creating, re-creating and painting the band; recursive because
 // setting a bitmap re-creates the window under the lock it already holds.

@@ -24,24 +24,88 @@ namespace {
 
 using brut::ControlId;
 
+// Sent from Windows 8.1 on; the headers name it only for newer targets than ours.
+constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED
+
 // Progress handed over from the hand-off thread: wParam is the percentage.
 constexpr UINT kProgressMessage = WM_APP + 1;
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
+// The DPI functions exist from Windows 10 on: looked up, never imported; the screen's
+// LOGPIXELSY (the system DPI) elsewhere.
+int ScreenDpi(HWND hwnd) {
+    HDC dc = ::GetDC(hwnd);
+    const int dpi = dc ? ::GetDeviceCaps(dc, LOGPIXELSY) : 96;
+    if (dc) ::ReleaseDC(hwnd, dc);
+    return dpi;
+}
+
+template <class F>
+F User32Function(const char* name) {
+    HMODULE user32 = ::GetModuleHandleW(L"user32.dll");
+    return user32 ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(user32, name))) : nullptr;
+}
+
+int WindowDpiOf(HWND hwnd) {
+    using Fn = UINT(WINAPI*)(HWND);
+    static const Fn forWindow = User32Function<Fn>("GetDpiForWindow");
+    const UINT dpi = forWindow && hwnd ? forWindow(hwnd) : 0;
+    return dpi ? static_cast<int>(dpi) : ScreenDpi(hwnd);
+}
+
+int SystemDpiOf() {
+    using Fn = UINT(WINAPI*)();
+    static const Fn forSystem = User32Function<Fn>("GetDpiForSystem");
+    const UINT dpi = forSystem ? forSystem() : 0;
+    return dpi ? static_cast<int>(dpi) : ScreenDpi(nullptr);
+}
+
 class DialogWindow : public brut::DialogView {
 public:
     // --- the window
+    void BuildForShowing() override {
+        HWND hwnd = Hwnd();
+        if (!hwnd || mBannerBand) return;
+        mBigIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(BRUT_IDI_APP), IMAGE_ICON,
+                                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
+        mSmallIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(BRUT_IDI_APP), IMAGE_ICON,
+                                                     ::GetSystemMetrics(SM_CXSMICON),
+                                                     ::GetSystemMetrics(SM_CYSMICON), 0));
+        if (mBigIcon) ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(mBigIcon));
+        if (mSmallIcon) ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(mSmallIcon));
+        mLink.Attach(Item(brut::linkMajorUpgradePopup));
+        mBannerBand = std::make_unique<Win32BannerBand>(hwnd, mHeader);
+    }
+
+    int32_t WindowDpi() override { return WindowDpiOf(Hwnd()); }
+    int32_t SystemDpi() override { return SystemDpiOf(); }
+
+    // The dialog's own font follows the display (the template is in dialog units); what
+    // the client draws itself follows it here.
+    void LayOut(int32_t dpi) override {
+        HWND hwnd = Hwnd();
+        if (!hwnd) return;
+        HFONT font = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
+        LOGFONTW lf{};
+        if (font && ::GetObjectW(font, sizeof lf, &lf)) {
+            lf.lfWeight = FW_BOLD;
+            HFONT bold = ::CreateFontIndirectW(&lf);
+            ::SendMessageW(Item(brut::LBL_SERVER_VERSION), WM_SETFONT, reinterpret_cast<WPARAM>(bold), TRUE);
+            if (mBoldFont) ::DeleteObject(mBoldFont);
+            mBoldFont = bold;
+        }
+        mHeader.Create(mHeaderLayout, mHeaderLine.c_str(), hwnd, mHeaderTitle.c_str(), font, dpi);
+        mLink.UseFont(font);
+    }
+
     void SetTitle(const std::u16string& title) override { ::SetWindowTextW(Hwnd(), W(title)); }
 
+    // Kept until the band exists: a hidden window never builds one.
     void SetHeader(const std::u16string& title, const std::u16string& versionLine) override {
-        if (mHeader.Hwnd()) {
-            mHeader.SetTexts(W(title), W(versionLine));
-            return;
-        }
-        HWND hwnd = Hwnd();
-        mHeader.Create(mHeaderLayout, W(versionLine), hwnd, W(title),
-                       reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0)));
+        mHeaderTitle.assign(W(title), title.size());
+        mHeaderLine.assign(W(versionLine), versionLine.size());
+        if (mHeader.Hwnd()) mHeader.SetTexts(W(title), W(versionLine));
     }
 
     void MoveTo(int32_t x, int32_t y) override {
@@ -154,23 +218,6 @@ public:
     HWND Item(ControlId c) const { return ::GetDlgItem(Hwnd(), c); }
     void Attach(HWND hwnd) {
         mHwnd.store(hwnd);
-        mBigIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(BRUT_IDI_APP), IMAGE_ICON,
-                                                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
-        mSmallIcon = static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(BRUT_IDI_APP), IMAGE_ICON,
-                                                     ::GetSystemMetrics(SM_CXSMICON),
-                                                     ::GetSystemMetrics(SM_CYSMICON), 0));
-        if (mBigIcon) ::SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(mBigIcon));
-        if (mSmallIcon) ::SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(mSmallIcon));
-
-        HFONT font = reinterpret_cast<HFONT>(::SendMessageW(hwnd, WM_GETFONT, 0, 0));
-        LOGFONTW lf{};
-        if (font && ::GetObjectW(font, sizeof lf, &lf)) {
-            lf.lfWeight = FW_BOLD;
-            mBoldFont = ::CreateFontIndirectW(&lf);
-            ::SendMessageW(Item(brut::LBL_SERVER_VERSION), WM_SETFONT, reinterpret_cast<WPARAM>(mBoldFont), FALSE);
-        }
-        mLink.Attach(Item(brut::linkMajorUpgradePopup));
-        mBannerBand = std::make_unique<Win32BannerBand>(hwnd, mHeader);
         // The template marks all three buttons as default ones; the dialog names one per state.
         for (ControlId c : {brut::UPDATE_NOW_BUTTON, brut::CONTINUE_BUTTON, brut::CLOSE_BUTTON})
             ::SendMessageW(Item(c), BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
@@ -206,7 +253,9 @@ public:
     HFONT mBoldFont = nullptr;
     HICON mBigIcon = nullptr;
     HICON mSmallIcon = nullptr;
-    // The header band, its layout record and the banner's side of it; the upgrade offer's link.
+    // The header band, its texts, its layout record and the banner's side of it; the
+    // upgrade offer's link. Built only for a window that may show.
+    std::wstring mHeaderTitle, mHeaderLine;
     brut::HeaderLayout mHeaderLayout;
     CWizTrackWnd mHeader;
     std::unique_ptr<Win32BannerBand> mBannerBand;
@@ -243,6 +292,14 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     case WM_PAINT:
         window->Paint(hwnd);
         return TRUE;
+    case kDpiChangedMessage: {
+        // Another monitor, another scale: the suggested rectangle, then what the client sizes itself.
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        ::SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                       suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        dialog.OnDpiChanged(HIWORD(wParam));
+        return TRUE;
+    }
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(window->mBigIcon);
     case kProgressMessage:

@@ -141,6 +141,19 @@ void CHyperLink::UpdateTool() {
     ::SendMessageW(mTooltip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+void CHyperLink::UseFont(HFONT dialogFont) {
+    LOGFONTW lf{};
+    if (!mHwnd || !dialogFont || !::GetObjectW(dialogFont, sizeof lf, &lf)) return;
+    lf.lfUnderline = (mStyle & brut::kLinkUnderline) ? TRUE : FALSE;
+    HFONT font = ::CreateFontIndirectW(&lf);
+    if (!font) return;
+    ::SendMessageW(mHwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    if (mUnderlineFont) ::DeleteObject(mUnderlineFont);
+    mUnderlineFont = font;
+    SizeToText();
+    UpdateTool();
+}
+
 void CHyperLink::SizeToText() {
     if (!(mStyle & brut::kLinkAutoSize) || !mHwnd || !mParent) return;
     RECT window{}, client{};

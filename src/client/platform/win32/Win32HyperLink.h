@@ -18,6 +18,9 @@ public:
     bool Attach(HWND control);
     // A new target; the window (when there is one) is sized again and its tooltip follows.
     void SetLinkTarget(const std::wstring& target);
+    // The dialog's font changed (another display scale): the link's own font follows
+    // it and the control is measured again.
+    void UseFont(HFONT dialogFont);
 
     const std::wstring& Target() const { return mTarget; }
     bool Visited() const { return mVisited != 0; }

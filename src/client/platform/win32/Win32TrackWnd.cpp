@@ -32,9 +32,15 @@ CWizTrackWnd::~CWizTrackWnd() {
 }
 
 bool CWizTrackWnd::Create(brut::HeaderLayout& layout, const wchar_t* secondLine, HWND parent, const wchar_t* title,
-                          HFONT font) {
+                          HFONT font, int dpi) {
     std::lock_guard<std::recursive_mutex> guard(brut::TrackWndLock());
     mLayout = &layout;
+    mDpi = dpi;
+    if (mHwnd && ::IsWindow(mHwnd)) {
+        ::SetWindowLongPtrW(mHwnd, GWLP_USERDATA, 0);
+        ::DestroyWindow(mHwnd);
+    }
+    mHwnd = nullptr;
     if (mFont) ::DeleteObject(mFont);
     if (mBoldFont) ::DeleteObject(mBoldFont);
     mFont = CopyFont(font, 0);
@@ -83,10 +89,13 @@ bool CWizTrackWnd::CreateWindowLocked(HWND parent) {
     ::GetClientRect(parent, &client);
     BITMAP bm{};
     if (mLayout->mBitmap) ::GetObjectW(reinterpret_cast<HBITMAP>(mLayout->mBitmap), sizeof bm, &bm);
-    const brut::BandGeometry g = brut::PlaceBand(*mLayout, client.right - client.left, bm.bmWidth, bm.bmHeight);
+    const brut::BandGeometry g =
+        brut::PlaceBand(*mLayout, client.right - client.left, bm.bmWidth, bm.bmHeight, mDpi);
     mHasBitmap = g.hasBitmap;
     mBitmapLeftOffset = g.bitmapLeftOffset;
     mBitmapTop = g.bitmapTop;
+    mBitmapWidth = g.bitmapWidth;
+    mBitmapHeight = g.bitmapHeight;
     mHwnd = ::CreateWindowExW(brut::kTrackWndExStyle, kClassName, L"", WS_CHILD | WS_VISIBLE, g.left, g.top, g.width,
                               g.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(brut::kTrackWndId)),
                               ::GetModuleHandleW(nullptr), this);
@@ -139,7 +148,7 @@ void CWizTrackWnd::Paint(HDC dc, const RECT& client) {
     g.hasBitmap = mHasBitmap;
     g.bitmapLeftOffset = mBitmapLeftOffset;
     g.bitmapTop = mBitmapTop;
-    const brut::BandPaint p = brut::PaintBand(*mLayout, g, width, height);
+    const brut::BandPaint p = brut::PaintBand(*mLayout, g, width, height, mDpi);
 
     HBRUSH back = ::CreateSolidBrush(mLayout->mBackColor);
     ::FillRect(mem, &client, back);
@@ -151,7 +160,15 @@ void CWizTrackWnd::Paint(HDC dc, const RECT& client) {
         ::GetObjectW(bitmap, sizeof bm, &bm);
         HDC picture = ::CreateCompatibleDC(dc);
         HGDIOBJ oldPicture = ::SelectObject(picture, bitmap);
-        ::BitBlt(mem, p.bitmap.x, p.bitmap.y, bm.bmWidth, bm.bmHeight, picture, 0, 0, SRCCOPY);
+        if (mBitmapWidth == bm.bmWidth && mBitmapHeight == bm.bmHeight) {
+            ::BitBlt(mem, p.bitmap.x, p.bitmap.y, bm.bmWidth, bm.bmHeight, picture, 0, 0, SRCCOPY);
+        } else {
+            // Scaled to the display, filtered: one picture serves every scale.
+            ::SetStretchBltMode(mem, HALFTONE);
+            ::SetBrushOrgEx(mem, 0, 0, nullptr);
+            ::StretchBlt(mem, p.bitmap.x, p.bitmap.y, mBitmapWidth, mBitmapHeight, picture, 0, 0, bm.bmWidth,
+                         bm.bmHeight, SRCCOPY);
+        }
         ::SelectObject(picture, oldPicture);
         ::DeleteDC(picture);
     }

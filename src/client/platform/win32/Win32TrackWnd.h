@@ -14,8 +14,10 @@ public:
 
     // Keeps `layout` (owned by the dialog) and a copy of `font`, makes the
     // bold title font and creates the visible band across the parent's client
-    // width. Null texts keep the ones stored before.
-    bool Create(brut::HeaderLayout& layout, const wchar_t* secondLine, HWND parent, const wchar_t* title, HFONT font);
+    // width, laid out at `dpi` (again when it exists). Null texts keep the ones
+    // stored before.
+    bool Create(brut::HeaderLayout& layout, const wchar_t* secondLine, HWND parent, const wchar_t* title, HFONT font,
+                int dpi = 96);
     // Stores `bitmap` in the layout, re-creates the band around it, repaints.
     bool SetBitmap(HWND parent, HBITMAP bitmap);
     // Replaces both lines.
@@ -36,6 +38,8 @@ private:
     HFONT mFont = nullptr;
     int mBitmapLeftOffset = 0;
     int mBitmapTop = 0;
+    int mBitmapWidth = 0, mBitmapHeight = 0;  // as drawn
+    int mDpi = 96;
     HWND mHwnd = nullptr;
 };
 
