@@ -142,7 +142,7 @@ def build_probe(out_dir):
     tmp = cached.with_name(f"wine-probe.{os.getpid()}.tmp.exe")
     run([MINGW_CXX, "-std=c++17", "-O2", "-DUNICODE", "-D_UNICODE", "-DWIN32_LEAN_AND_MEAN", "-DNOMINMAX",
          "-D_WIN32_WINNT=0x0601", "-municode", "-static", "-static-libgcc", "-static-libstdc++", "-s",
-         "-o", str(tmp), str(PROBE_SOURCE), "-luser32", "-ladvapi32"], env=os.environ.copy(), timeout=300)
+         "-o", str(tmp), str(PROBE_SOURCE), "-luser32", "-lgdi32", "-ladvapi32"], env=os.environ.copy(), timeout=300)
     tmp.replace(cached)
     return cached
 

@@ -3,39 +3,26 @@
 #include <oleauto.h>
 #include <wbemidl.h>
 
+#include "platform/win32/Win32Libraries.h"
+
 namespace plat::win32 {
 
 namespace {
 
 // msi.dll costs a noticeable share of every start and only the installer-database
-// source needs it: it is loaded from the system directory on first use.
+// source needs it; it is no protected system DLL either: from the system directory,
+// on first use.
+constexpr wchar_t kMsi[] = L"msi.dll";
+
 struct MsiApi {
     using EnumProducts = UINT(WINAPI*)(DWORD, LPWSTR);
     using GetProductInfo = UINT(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR, LPDWORD);
-    EnumProducts enumProducts = nullptr;
-    GetProductInfo getProductInfo = nullptr;
-    UINT loadError = ERROR_SUCCESS;
+    SystemProc<EnumProducts> enumProducts{kMsi, "MsiEnumProductsW"};
+    SystemProc<GetProductInfo> getProductInfo{kMsi, "MsiGetProductInfoW"};
 };
 
 const MsiApi& Msi() {
-    static const MsiApi api = [] {
-        MsiApi a;
-        wchar_t dir[MAX_PATH];
-        const UINT n = ::GetSystemDirectoryW(dir, MAX_PATH);
-        HMODULE module = n && n < MAX_PATH ? ::LoadLibraryW((std::wstring(dir, n) + L"\\msi.dll").c_str()) : nullptr;
-        if (module) {
-            a.enumProducts = reinterpret_cast<MsiApi::EnumProducts>(
-                reinterpret_cast<void*>(::GetProcAddress(module, "MsiEnumProductsW")));
-            a.getProductInfo = reinterpret_cast<MsiApi::GetProductInfo>(
-                reinterpret_cast<void*>(::GetProcAddress(module, "MsiGetProductInfoW")));
-        }
-        if (!a.enumProducts || !a.getProductInfo) {
-            a.loadError = module ? ERROR_PROC_NOT_FOUND : ERROR_MOD_NOT_FOUND;
-            a.enumProducts = nullptr;
-            a.getProductInfo = nullptr;
-        }
-        return a;
-    }();
+    static const MsiApi api;
     return api;
 }
 
@@ -43,10 +30,10 @@ const MsiApi& Msi() {
 
 uint32_t Win32Installer::EnumProducts(uint32_t index, std::u16string& productCode) {
     productCode.clear();
-    const MsiApi& msi = Msi();
-    if (!msi.enumProducts) return msi.loadError;
     wchar_t code[39 + 1] = {};  // a GUID in braces and the terminating zero
-    UINT rc = msi.enumProducts(index, code);
+    // The msi functions report through their result, not the last error.
+    const auto& enumProducts = Msi().enumProducts;
+    UINT rc = enumProducts.Call(enumProducts.Error(), index, code);
     if (rc == ERROR_SUCCESS) productCode = U16(code);
     return rc;
 }
@@ -54,11 +41,10 @@ uint32_t Win32Installer::EnumProducts(uint32_t index, std::u16string& productCod
 uint32_t Win32Installer::GetProductInfo(const std::u16string& productCode, const std::u16string& property,
                                         uint32_t capacity, std::u16string& value) {
     value.clear();
-    const MsiApi& msi = Msi();
-    if (!msi.getProductInfo) return msi.loadError;
     std::wstring buf(capacity ? capacity : 1, L'\0');
     DWORD len = capacity;
-    UINT rc = msi.getProductInfo(W(productCode), W(property), &buf[0], &len);
+    const auto& getProductInfo = Msi().getProductInfo;
+    UINT rc = getProductInfo.Call(getProductInfo.Error(), W(productCode), W(property), &buf[0], &len);
     if (rc == ERROR_SUCCESS) value = U16(buf.c_str(), len < buf.size() ? len : wcsnlen(buf.c_str(), buf.size()));
     return rc;
 }

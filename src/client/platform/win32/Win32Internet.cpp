@@ -2,6 +2,8 @@
 
 #include <urlmon.h>
 
+#include "platform/win32/Win32Libraries.h"
+
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -9,6 +11,51 @@
 namespace plat::win32 {
 
 namespace {
+
+// WinINet and urlmon are no protected system DLLs: taken from the system directory on
+// first use, never by a search that would find a namesake beside the program.
+constexpr wchar_t kWinInet[] = L"wininet.dll";
+
+struct WinInetApi {
+    using Open = HINTERNET(WINAPI*)(LPCWSTR, DWORD, LPCWSTR, LPCWSTR, DWORD);
+    using Connect = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, INTERNET_PORT, LPCWSTR, LPCWSTR, DWORD, DWORD,
+                                       DWORD_PTR);
+    using OpenRequest = HINTERNET(WINAPI*)(HINTERNET, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR*, DWORD,
+                                           DWORD_PTR);
+    using SendRequest = BOOL(WINAPI*)(HINTERNET, LPCWSTR, DWORD, LPVOID, DWORD);
+    using QueryInfo = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, LPDWORD, LPDWORD);
+    using ReadFile = BOOL(WINAPI*)(HINTERNET, LPVOID, DWORD, LPDWORD);
+    using CloseHandle = BOOL(WINAPI*)(HINTERNET);
+    using SetOption = BOOL(WINAPI*)(HINTERNET, DWORD, LPVOID, DWORD);
+    using ConnectedState = BOOL(WINAPI*)(LPDWORD, DWORD);
+    using DeleteCacheEntry = BOOL(WINAPI*)(LPCWSTR);
+    using LastResponseInfo = BOOL(WINAPI*)(LPDWORD, LPWSTR, LPDWORD);
+
+    HMODULE module = SystemLibrary(kWinInet);  // its message table describes its errors
+    SystemProc<Open> open{kWinInet, "InternetOpenW"};
+    SystemProc<Connect> connect{kWinInet, "InternetConnectW"};
+    SystemProc<OpenRequest> openRequest{kWinInet, "HttpOpenRequestW"};
+    SystemProc<SendRequest> sendRequest{kWinInet, "HttpSendRequestW"};
+    SystemProc<QueryInfo> queryInfo{kWinInet, "HttpQueryInfoW"};
+    SystemProc<ReadFile> readFile{kWinInet, "InternetReadFile"};
+    SystemProc<CloseHandle> closeHandle{kWinInet, "InternetCloseHandle"};
+    SystemProc<SetOption> setOption{kWinInet, "InternetSetOptionW"};
+    SystemProc<ConnectedState> connectedState{kWinInet, "InternetGetConnectedState"};
+    SystemProc<DeleteCacheEntry> deleteCacheEntry{kWinInet, "DeleteUrlCacheEntryW"};
+    SystemProc<LastResponseInfo> lastResponseInfo{kWinInet, "InternetGetLastResponseInfoW"};
+};
+
+const WinInetApi& WinInet() {
+    static const WinInetApi api;
+    return api;
+}
+
+using DownloadToFileFn = HRESULT(WINAPI*)(LPUNKNOWN, LPCWSTR, LPCWSTR, DWORD, LPBINDSTATUSCALLBACK);
+
+const SystemProc<DownloadToFileFn>& UrlDownloadToFile() {
+    static const SystemProc<DownloadToFileFn> fn{L"urlmon.dll", "URLDownloadToFileW"};
+    return fn;
+}
 
 // An Internet handle shared by its children, so that a connection or session
 // is closed only after every request opened from it, whatever the order in
@@ -26,7 +73,7 @@ public:
         std::lock_guard<std::mutex> guard(mLock);
         if (mClosed) return;
         mClosed = true;
-        ::InternetCloseHandle(mHandle);
+        WinInet().closeHandle.Call(FALSE, mHandle);
     }
 
 private:
@@ -53,7 +100,7 @@ public:
         DWORD ms = milliseconds == 0 ? 1 : milliseconds;
         for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT})
-            ::InternetSetOptionW(mRequest->Get(), option, &ms, sizeof ms);
+            WinInet().setOption.Call(FALSE, mRequest->Get(), option, &ms, static_cast<DWORD>(sizeof ms));
         // The waits above restart with every byte: a server that drips its answer is
         // stopped by closing the request when the time is up.
         if (mWatchdog) ::DeleteTimerQueueTimer(nullptr, mWatchdog, INVALID_HANDLE_VALUE);
@@ -63,18 +110,18 @@ public:
     }
 
     bool Send(const std::u16string& headers, const std::string& body, InetError& error) override {
-        BOOL ok = ::HttpSendRequestW(mRequest->Get(), headers.empty() ? nullptr : W(headers),
-                                     static_cast<DWORD>(headers.size()),
-                                     body.empty() ? nullptr : const_cast<char*>(body.data()),
-                                     static_cast<DWORD>(body.size()));
+        BOOL ok = WinInet().sendRequest.Call(FALSE, mRequest->Get(), headers.empty() ? nullptr : W(headers),
+                                             static_cast<DWORD>(headers.size()),
+                                             body.empty() ? nullptr : const_cast<char*>(body.data()),
+                                             static_cast<DWORD>(body.size()));
         if (!ok) Fail(error);
         return ok != FALSE;
     }
 
     bool QueryStatusCode(uint32_t& status) override {
         DWORD code = 0, len = sizeof code;
-        if (!::HttpQueryInfoW(mRequest->Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &len,
-                              nullptr))
+        if (!WinInet().queryInfo.Call(FALSE, mRequest->Get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code,
+                                      &len, nullptr))
             return false;
         // Wine answers 0 for a request that got no response (never sent, or
         // failed); Windows fails the query. No server sends status 0.
@@ -89,7 +136,7 @@ public:
     std::size_t Read(void* buffer, std::size_t size, InetError& error) override {
         DWORD got = 0;
         DWORD want = size > 0x7fffffff ? 0x7fffffff : static_cast<DWORD>(size);
-        if (!::InternetReadFile(mRequest->Get(), buffer, want, &got)) {
+        if (!WinInet().readFile.Call(FALSE, mRequest->Get(), buffer, want, &got)) {
             Fail(error);
             return 0;
         }
@@ -111,7 +158,8 @@ public:
 
     std::unique_ptr<HttpRequest> OpenRequest(const std::u16string& verb, const std::u16string& object, uint32_t flags,
                                              InetError& error) override {
-        HINTERNET h = ::HttpOpenRequestW(mConnection->Get(), W(verb), W(object), nullptr, nullptr, nullptr, flags, 1);
+        HINTERNET h = WinInet().openRequest.Call(nullptr, mConnection->Get(), W(verb), W(object), nullptr, nullptr,
+                                                 nullptr, flags, 1);
         if (!h) {
             Fail(error);
             return nullptr;
@@ -133,8 +181,8 @@ public:
         uint16_t port = 0;
         SplitServer(server, host, port);
         if (!port) port = secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
-        HINTERNET h = ::InternetConnectW(mSession->Get(), W(host), port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
-                                         secure ? INTERNET_FLAG_SECURE : 0, 1);
+        HINTERNET h = WinInet().connect.Call(nullptr, mSession->Get(), W(host), port, nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, secure ? INTERNET_FLAG_SECURE : 0, 1);
         if (!h) {
             Fail(error);
             return nullptr;
@@ -226,7 +274,9 @@ DWORD WINAPI DownloadThread(LPVOID param) {
     DownloadJob& job = **owner;
     const HRESULT com = ::CoInitialize(nullptr);
     DownloadStatus status(job);
-    job.result = ::URLDownloadToFileW(nullptr, job.url.c_str(), job.partPath.c_str(), 0, &status);
+    const auto& download = UrlDownloadToFile();
+    job.result = download.Call(HRESULT_FROM_WIN32(download.Error()), nullptr, job.url.c_str(), job.partPath.c_str(),
+                               0, &status);
     if (SUCCEEDED(com)) ::CoUninitialize();
     std::lock_guard<std::mutex> hold(job.lock);
     job.finished = true;
@@ -301,15 +351,16 @@ void FillInetError(uint32_t code, InetError& error) {
     error.thrown = true;
     error.code = code;
     // The WinINet message table first, then the system's, as the framework does.
-    std::u16string text = FormatMessageText(code, ::GetModuleHandleW(L"wininet.dll"));
+    const WinInetApi& inet = WinInet();
+    std::u16string text = FormatMessageText(code, inet.module);
     if (text.empty()) text = FormatMessageText(code, nullptr);
     if (text.empty()) text = KnownInetText(code);
     if (code == ERROR_INTERNET_EXTENDED_ERROR && !text.empty()) {
         DWORD detailCode = 0, len = 0;
-        if (!::InternetGetLastResponseInfoW(&detailCode, nullptr, &len) &&
+        if (!inet.lastResponseInfo.Call(FALSE, &detailCode, nullptr, &len) &&
             ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && len) {
             std::wstring detail(len + 1, L'\0');
-            if (::InternetGetLastResponseInfoW(&detailCode, &detail[0], &len))
+            if (inet.lastResponseInfo.Call(FALSE, &detailCode, &detail[0], &len))
                 text += u"\r\n" + U16(detail.c_str(), wcsnlen(detail.c_str(), detail.size()));
         }
     }
@@ -319,7 +370,7 @@ void FillInetError(uint32_t code, InetError& error) {
 }
 
 std::unique_ptr<InternetSession> Win32Internet::OpenSession(const std::u16string& agent, InetError& error) {
-    HINTERNET h = ::InternetOpenW(W(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+    HINTERNET h = WinInet().open.Call(nullptr, W(agent), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
     if (!h) {
         Fail(error);
         return nullptr;
@@ -329,12 +380,12 @@ std::unique_ptr<InternetSession> Win32Internet::OpenSession(const std::u16string
 
 bool Win32Internet::IsConnected() {
     DWORD flags = 0;
-    return ::InternetGetConnectedState(&flags, 0) != FALSE;
+    return WinInet().connectedState.Call(FALSE, &flags, 0) != FALSE;
 }
 
 int32_t Win32Internet::CoInitialize() { return ::CoInitialize(nullptr); }
 void Win32Internet::CoUninitialize() { ::CoUninitialize(); }
-void Win32Internet::DropUrlCacheEntry(const std::u16string& url) { ::DeleteUrlCacheEntryW(W(url)); }
+void Win32Internet::DropUrlCacheEntry(const std::u16string& url) { WinInet().deleteCacheEntry.Call(FALSE, W(url)); }
 
 int32_t Win32Internet::DownloadToFile(const std::u16string& url, const std::u16string& path,
                                       DownloadProgress* progress) {

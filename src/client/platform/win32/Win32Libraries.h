@@ -5,6 +5,8 @@
 // systems lack are found the same way, so the program still starts there.
 #include <windows.h>
 
+#include <type_traits>
+
 namespace plat::win32 {
 
 // The library from the system directory (its own imports searched there first);
@@ -17,6 +19,38 @@ F SystemFunction(const wchar_t* dll, const char* name) {
     HMODULE module = SystemLibrary(dll);
     return module ? reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name))) : nullptr;
 }
+
+// One function of a system library, looked up once (keep it in a static). Without it a
+// call fails as the loader would have failed the import: ERROR_MOD_NOT_FOUND when the
+// library is missing, ERROR_PROC_NOT_FOUND when only the function is.
+template <class F>
+class SystemProc {
+public:
+    SystemProc(const wchar_t* dll, const char* name)
+        : mFn(SystemFunction<F>(dll, name)),
+          mError(mFn                 ? static_cast<DWORD>(ERROR_SUCCESS)
+                 : SystemLibrary(dll) ? static_cast<DWORD>(ERROR_PROC_NOT_FOUND)
+                                      : static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) {}
+
+    explicit operator bool() const { return mFn != nullptr; }
+    // Why the function is missing (ERROR_SUCCESS when it is there).
+    DWORD Error() const { return mError; }
+
+    // The function's result; without the function `failed`, with Error() as the thread's
+    // last error, for the functions that report through it.
+    template <class... A>
+    std::invoke_result_t<F, A...> Call(std::invoke_result_t<F, A...> failed, A... args) const {
+        if (!mFn) {
+            ::SetLastError(mError);
+            return failed;
+        }
+        return mFn(args...);
+    }
+
+private:
+    F mFn;
+    DWORD mError;
+};
 
 // Every later library search (and the imports of libraries loaded later) looks in the
 // system directory only, where the system offers it (Windows 8, or 7 and Vista with

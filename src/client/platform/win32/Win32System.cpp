@@ -2,6 +2,8 @@
 
 #include <iphlpapi.h>
 
+#include "platform/win32/Win32Libraries.h"
+
 #include <cstdlib>
 #include <new>
 
@@ -176,6 +178,9 @@ bool Win32System::IsWow64Process(bool& wow64) {
 
 uint32_t Win32System::GetAdaptersAddresses(uint32_t& bufferSize, std::vector<Adapter>& adapters) {
     adapters.clear();
+    // iphlpapi is no protected system DLL: from the system directory, on first use.
+    using GetAdaptersFn = ULONG(WINAPI*)(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES, PULONG);
+    static const SystemProc<GetAdaptersFn> getAdapters{L"iphlpapi.dll", "GetAdaptersAddresses"};
     std::vector<uint64_t> buf;  // 8-byte aligned, as the records need
     try {
         buf.resize((bufferSize + 7) / 8);
@@ -185,7 +190,7 @@ uint32_t Win32System::GetAdaptersAddresses(uint32_t& bufferSize, std::vector<Ada
     }
     auto* first = buf.empty() ? nullptr : reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buf.data());
     ULONG size = bufferSize;
-    ULONG rc = ::GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_DNS_SERVER, nullptr, first, &size);
+    ULONG rc = getAdapters.Call(getAdapters.Error(), AF_INET, GAA_FLAG_SKIP_DNS_SERVER, nullptr, first, &size);
     if (rc == ERROR_BUFFER_OVERFLOW) bufferSize = size;
     if (rc != ERROR_SUCCESS) return rc;
     for (const IP_ADAPTER_ADDRESSES* a = first; a; a = a->Next) {
