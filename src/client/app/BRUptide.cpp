@@ -8,6 +8,7 @@
 #include "product/ProgramInfo.h"
 #include "system/Directories.h"
 #include "system/Settings.h"
+#include "ui/EndCodes.h"
 #include "update/QuickCheck.h"
 #include "update/StatusReports.h"
 #include "platform/Platform.h"
@@ -64,7 +65,7 @@ bool BRUptide::InitInstance() {
     }
 
     // The dialog's end code is the exit code; without a dialog the modal run yields -1.
-    mExitCode = gDialogRunner ? gDialogRunner->RunModal(*cmdLine, *checker, bannerThread) : -1;
+    mExitCode = gDialogRunner ? gDialogRunner->RunModal(*cmdLine, *checker, bannerThread) : kEndNoDialog;
     // The dialog kept the handle while it ran; the thread itself is never waited for.
     plat::Sys().CloseThread(bannerThread);
     LogInfo(u"ExitCode %d", mExitCode);

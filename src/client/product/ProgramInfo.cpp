@@ -289,7 +289,7 @@ bool IsPreviewChannelSet(const std::u16string& programName) {
                             plat::kKeyRead | plat::kKeyWow64_64, key.Handle()) != plat::kErrSuccess)
         return false;
     uint32_t value = 0;
-    return plat::ReadRegistryDword(key.Get(), u"PreviewChannel", value) && value == 1;
+    return plat::ReadRegistryDword(key.Get(), setting::kPreviewChannel, value) && value == 1;
 }
 
 }  // namespace brut

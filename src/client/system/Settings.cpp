@@ -18,14 +18,14 @@ constexpr uint32_t kAll64 = plat::kKeyAllAccess | plat::kKeyWow64_64;
 // that set it expect.
 constexpr uint32_t kDebugRights = plat::kKeyQueryValue | plat::kKeySetValue | plat::kKeyCreateSubKey;
 
-const char16_t* const kDebug = u"Debug";
-const char16_t* const kDebugUrl = u"DebugUrl_v2";
-const char16_t* const kDebugBannerUrl = u"DebugBannerDownloadUrl_v2";
-const char16_t* const kLastUpdateCheck = u"LastUpdateCheck";
-const char16_t* const kUpdateResult = u"UpdateResult";
-const char16_t* const kUpdateResultString = u"UpdateResultString";
-const char16_t* const kIgnoredVersion = u"IgnoreProductVersionUpdate";
-const char16_t* const kIgnoredMajorVersion = u"IgnoreProductMajorVersionUpgrade";
+using setting::kDebug;
+using setting::kDebugBannerUrl;
+using setting::kDebugUrl;
+using setting::kIgnoredMajorVersion;
+using setting::kIgnoredVersion;
+using setting::kLastUpdateCheck;
+using setting::kUpdateResult;
+using setting::kUpdateResultString;
 
 // An empty name would leave a trailing separator (or an empty path level);
 // such a key means its parent.

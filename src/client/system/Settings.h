@@ -9,6 +9,22 @@
 namespace brut {
 
 extern const char16_t* const kSettingsKey;  // u"Software\\Brindle\\Brindle Uptide"
+
+// The values the client keeps or reads under its keys. Products, installers and support
+// set or read them by these names, so none may change; scripts/check-docs holds the
+// list to docs/integration.md.
+namespace setting {
+constexpr char16_t kDebug[] = u"Debug";                                  // HKCU settings key, REG_DWORD
+constexpr char16_t kDebugUrl[] = u"DebugUrl_v2";                         // HKCU product key, else settings key
+constexpr char16_t kDebugBannerUrl[] = u"DebugBannerDownloadUrl_v2";     // HKCU product key, else settings key
+constexpr char16_t kPreviewChannel[] = u"PreviewChannel";                // HKLM product key, REG_DWORD
+constexpr char16_t kLastUpdateCheck[] = u"LastUpdateCheck";              // HKLM version key, text
+constexpr char16_t kUpdateResult[] = u"UpdateResult";                    // HKCU product and version key, REG_DWORD
+constexpr char16_t kUpdateResultString[] = u"UpdateResultString";        // HKCU product and version key, text
+constexpr char16_t kIgnoredVersion[] = u"IgnoreProductVersionUpdate";    // HKCU version key, text
+constexpr char16_t kIgnoredMajorVersion[] = u"IgnoreProductMajorVersionUpgrade";  // HKCU product key, text
+}  // namespace setting
+
 std::u16string ProductKey(const ProductIdentity& info);
 std::u16string VersionKey(const ProductIdentity& info);
 

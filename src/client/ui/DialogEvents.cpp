@@ -9,6 +9,7 @@
 #include "text/Texts.h"
 #include "ui/DialogCodes.h"
 #include "ui/DisplayScale.h"
+#include "ui/EndCodes.h"
 #include "update/UpdaterBase.h"
 #include "util/Text.h"
 
@@ -164,18 +165,18 @@ void Dialog::OnBtnClickedNowButton() {
                         u"Dialog::OnBtnClickedNowButton: Can\u00b4t create thread");
         break;
     case UP_TO_DATE:
-        End(0);
+        End(kEndNothingToDo);
         break;
     case UPDATE_SUCCESSFUL:
-        End(8);
+        End(kEndUpdateSucceeded);
         break;
     case UPDATE_FAILED:
-        End(9);
+        End(kEndUpdateFailed);
         break;
     case CONNECTION_FAILED:
     case SERVER_MAINTENANCE:
     case PLEASE_CONTACT_SUPPORT:
-        End(1);
+        End(kEndErrorOrUser);
         break;
     default:
         SetDialogState(PLEASE_CONTACT_SUPPORT);
@@ -187,7 +188,7 @@ void Dialog::OnBtnClickedNowButton() {
 void Dialog::OnBnClickedCloseButton() {
     switch (mDialogState) {
     case UPGRADE_OFFER:
-        End(4);
+        End(kEndUpgradeOffered);
         break;
     case UPDATE_AVAILABLE:
         ClearIgnoredVersion(Program());
@@ -199,20 +200,20 @@ void Dialog::OnBnClickedCloseButton() {
         mView.PostClose();
         break;
     case UP_TO_DATE:
-        End(mUpdateResult == kResultUpgradeOnly ? 4 : 0);
+        End(mUpdateResult == kResultUpgradeOnly ? kEndUpgradeOffered : kEndNothingToDo);
         break;
     case UPDATE_SUCCESSFUL:
-        End(8);
+        End(kEndUpdateSucceeded);
         break;
     case UPDATE_FAILED:
-        End(9);
+        End(kEndUpdateFailed);
         break;
     case CLIENT_CANNOT_BUILD_REQUEST:
     case CONNECTION_FAILED:
     case SERVER_MAINTENANCE:
     case SERVER_ERROR_OCCURRED:
     case PLEASE_CONTACT_SUPPORT:
-        End(1);
+        End(kEndErrorOrUser);
         break;
     default:
         LogError(u"Dialog::OnBnClickedCloseButton: Wrong mDialogState! (%d)", mDialogState);
@@ -246,7 +247,12 @@ void Dialog::OnClose() {
         Report(kReportUserEnded, mUpdateId);
         plat::Sys().Sleep(1000);
     }
-    End(mDialogState == UPDATE_AVAILABLE ? 2 : mDialogState == UPDATE_IN_PROGRESS ? 9 : 1);
+    if (mDialogState == UPDATE_AVAILABLE)
+        End(kEndUpdateNotInstalled);
+    else if (mDialogState == UPDATE_IN_PROGRESS)
+        End(kEndUpdateFailed);
+    else
+        End(kEndErrorOrUser);
 }
 
 void Dialog::OnBnClickedUpgradeChoice() {
@@ -290,7 +296,7 @@ bool Dialog::RestartAsStub() {
         mView.ShowOnTop();
         return false;
     }
-    End(0);
+    End(kEndNothingToDo);
     return true;
 }
 

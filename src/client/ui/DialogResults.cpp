@@ -8,6 +8,7 @@
 #include "system/Settings.h"
 #include "text/Texts.h"
 #include "ui/DialogCodes.h"
+#include "ui/EndCodes.h"
 #include "update/UpdaterBase.h"
 #include "util/Text.h"
 
@@ -34,14 +35,14 @@ void Dialog::QuietEnd(int32_t code) {
 
 void Dialog::EndIfNobodyCanAnswer() {
     if (mEnded || DialogVisible.load() != 0 || mWorkThread != -1) return;
-    int32_t code = 1;
+    int32_t code = kEndErrorOrUser;
     switch (mDialogState) {
-    case UPDATE_AVAILABLE: code = 2; break;
-    case UPGRADE_OFFER: code = 4; break;
-    case UP_TO_DATE: code = mUpdateResult == kResultUpgradeOnly ? 4 : 0; break;
+    case UPDATE_AVAILABLE: code = kEndUpdateNotInstalled; break;
+    case UPGRADE_OFFER: code = kEndUpgradeOffered; break;
+    case UP_TO_DATE: code = mUpdateResult == kResultUpgradeOnly ? kEndUpgradeOffered : kEndNothingToDo; break;
     case UPDATE_IN_PROGRESS:
-    case UPDATE_FAILED: code = 9; break;
-    case UPDATE_SUCCESSFUL: code = 8; break;
+    case UPDATE_FAILED: code = kEndUpdateFailed; break;
+    case UPDATE_SUCCESSFUL: code = kEndUpdateSucceeded; break;
     default: break;
     }
     End(code);
@@ -52,7 +53,7 @@ void Dialog::ProcessWorkResult() {
     case CHECK_SERVER:
         switch (mUpdateResult) {
         case kResultNotDue:
-            End(0);
+            End(kEndNothingToDo);
             break;
         case kResultUpToDate:
             HandleNoUpdate();
@@ -63,8 +64,8 @@ void Dialog::ProcessWorkResult() {
         case kResultUpdateAndUpgrade:
         case kResultUpgradeOnly:
             if (IsSilentQuickCheck()) {
-                int32_t code = IsMajorVersionIgnored() ? 0 : 4;
-                if (mUpdateResult == kResultUpdateAndUpgrade && !IsVersionIgnored()) code += 2;
+                int32_t code = IsMajorVersionIgnored() ? kEndNothingToDo : kEndUpgradeOffered;
+                if (mUpdateResult == kResultUpdateAndUpgrade && !IsVersionIgnored()) code += kEndUpdateNotInstalled;
                 End(code);
                 break;
             }
@@ -90,28 +91,28 @@ void Dialog::ProcessWorkResult() {
         case kResultServerError:
             SetDialogState(SERVER_ERROR_OCCURRED);
             Report(kReportServerError, mUpdateId);
-            QuietEnd(1);
+            QuietEnd(kEndErrorOrUser);
             break;
         case kResultServiceUnusable:
             SetDialogState(SERVER_MAINTENANCE);
             Report(kReportServiceUnusable, 0);
-            QuietEnd(1);
+            QuietEnd(kEndErrorOrUser);
             break;
         case kResultOffline:
             SetDialogState(CONNECTION_FAILED);
             Report(kReportOffline, mUpdateId);
-            QuietEnd(1);
+            QuietEnd(kEndErrorOrUser);
             break;
         case kResultRequestNotBuilt:
             SetDialogState(CLIENT_CANNOT_BUILD_REQUEST);
             Report(kReportRequestNotBuilt, mUpdateId);
-            QuietEnd(1);
+            QuietEnd(kEndErrorOrUser);
             break;
         default:
             SetDialogState(PLEASE_CONTACT_SUPPORT);
             LogError(u"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", mUpdateResult);
             Report(kReportUnexpected, mUpdateId);
-            SilentEnd(1);
+            SilentEnd(kEndErrorOrUser);
             break;
         }
         break;
@@ -119,7 +120,7 @@ void Dialog::ProcessWorkResult() {
         // The hand-off came back: the worker did not take over.
         SetDialogState(PLEASE_CONTACT_SUPPORT);
         LogInfo(u"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
-        SilentEnd(1);
+        SilentEnd(kEndErrorOrUser);
         break;
     case UPGRADE_OFFER:
         if (mUpdateResult == kResultUpdateAndUpgrade) {
@@ -130,7 +131,7 @@ void Dialog::ProcessWorkResult() {
             SetDialogState(PLEASE_CONTACT_SUPPORT);
             LogError(u"Dialog::OnTimer::CHECK_SERVER: Wrong mUpdateResult! (%d)", mUpdateResult);
             Report(kReportUnexpected, mUpdateId);
-            SilentEnd(5);
+            SilentEnd(kEndUnexpectedInOffer);
         }
         break;
     case UPDATE_IN_PROGRESS:
@@ -142,20 +143,20 @@ void Dialog::ProcessWorkResult() {
             LogError(u"Dialog::OnTimer::case UPDATE_IN_PROGRESS Wrong mUpdateResult! (%d)", mUpdateResult);
             Report(kReportUnexpected, mUpdateId);
         }
-        SilentEnd(9);
+        SilentEnd(kEndUpdateFailed);
         break;
     case PLEASE_CONTACT_SUPPORT:
         // After the stub restart; a restart that failed is not reported as handed over.
         if (mIsStubRestarted) Report(kReportStubRestarted, mUpdateId);
         SetDialogState(PLEASE_CONTACT_SUPPORT);
         LogInfo(u"Dialog::OnTimer: PLEASE_CONTACT_SUPPORT");
-        SilentEnd(1);
+        SilentEnd(kEndErrorOrUser);
         break;
     default:
         LogError(u"Dialog::OnTimer: Wrong mDialogState! (%d)", mDialogState);
         SetDialogState(PLEASE_CONTACT_SUPPORT);
         Report(kReportUnexpected, mUpdateId);
-        SilentEnd(1);
+        SilentEnd(kEndErrorOrUser);
         break;
     }
 }
@@ -167,7 +168,7 @@ void Dialog::HandleNoUpdate() {
     }
     SetDialogState(UP_TO_DATE);
     if (mCmdLineInfo->mIsUpdateCheckSilent || mCmdLineInfo->mIsHideUpdateCheckResult || mCmdLineInfo->mIsUpdateSilent)
-        End(0);
+        End(kEndNothingToDo);
 }
 
 void Dialog::HandleUpdateAvailable() {
@@ -175,16 +176,16 @@ void Dialog::HandleUpdateAvailable() {
     if (cmd.mIsUpdateCheckSilent) {
         if (IsVersionIgnored()) {
             LogInfo(u"ignore Version %s", OfferedVersion());
-            End(0);
+            End(kEndNothingToDo);
             return;
         }
         if (DialogVisible.load() == 0 && cmd.mIsQuickCheck) {
-            End(2);
+            End(kEndUpdateNotInstalled);
             return;
         }
     }
     if (cmd.mIsHideUpdateCheckResult) {
-        End(2);
+        End(kEndUpdateNotInstalled);
         return;
     }
     SetDialogState(UPDATE_AVAILABLE);

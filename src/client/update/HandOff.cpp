@@ -77,7 +77,7 @@ std::u16string BuildWorkerCommandLine(const CmdLineInfo& cmdLine, const ProgramI
 
 uint32_t StartProcess(const std::u16string& path, const std::u16string& commandLine, bool wait, int32_t& exitCode,
                       bool elevate, const std::function<void()>& started) {
-    exitCode = 0;
+    exitCode = kWorkerNotWaitedFor;
     plat::Processes& processes = plat::Proc();
     plat::ProcessHandle process = 0;
     uint32_t err;

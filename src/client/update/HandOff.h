@@ -10,6 +10,15 @@ namespace brut {
 class CmdLineInfo;
 struct ProgramInfo;
 
+// A hand-off that started the worker ends the client with the worker's exit code, or
+// with 0 when it did not wait; one worker code means something to the client too.
+// Products branch on these as on the dialog's end codes (ui/EndCodes.h), so neither
+// may change its meaning; scripts/check-docs holds them to docs/integration.md.
+enum WorkerExit : int32_t {
+    kWorkerNotWaitedFor = 0,      // the client did not wait: the worker runs on alone
+    kWorkerAnotherInstance = -1,  // the worker found another instance of itself running
+};
+
 // Implemented by the dialog; called from the hand-off thread.
 class HandOffWindow {
 public:

@@ -140,10 +140,10 @@ ResultPair QuickCheck::StartWorker(DownloadCallback* progress) {
         if (held) plat::Get().trust->Release(held);
         held = 0;
     };
-    int32_t exitCode = 0;
+    int32_t exitCode = kWorkerNotWaitedFor;
     if (StartProcess(worker, commandLine, hide, exitCode, elevate, release) != 0) return returned;
 
-    if (cmdLine.mIsWriteCheckResultToReg && exitCode == -1) {
+    if (cmdLine.mIsWriteCheckResultToReg && exitCode == kWorkerAnotherInstance) {
         const std::u16string text = ReplaceProductName(
             info.ProgramLanguage, GetLocalizedText(info.ProgramLanguage, TXT_OTHER_INSTANCE_RUNNING),
             cmdLine.mWindowCaption);

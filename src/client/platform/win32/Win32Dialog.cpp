@@ -15,6 +15,7 @@
 
 #include "options/CmdLineInfo.h"
 #include "ui/Dialog.h"
+#include "ui/EndCodes.h"
 #include "ui/ResourceIds.h"
 #include "update/UpdaterBase.h"
 
@@ -338,7 +339,7 @@ public:
         dialog->mQuickCheck = &checker;
         dialog->mBannerThread = bannerThread;
 
-        int code = -1;
+        int code = brut::kEndNoDialog;
         const std::vector<DWORD> tmpl = HiddenTemplate();
         HWND hwnd = tmpl.empty() ? nullptr
                                  : ::CreateDialogIndirectParamW(Instance(), reinterpret_cast<LPCDLGTEMPLATEW>(tmpl.data()),
