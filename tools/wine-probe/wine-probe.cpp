@@ -323,9 +323,17 @@ std::string ClientRectIn(HWND c, HWND top) {
 
 // The control's font: face, cell height and the extent of its own text in it.
 std::string FontOf(HWND c) {
+    // Wine answers WM_GETFONT of another process's controls with 0: the dialog template's
+    // own font (MS Shell Dlg, 8 points at the screen's scale) stands in for it then.
     HFONT font = reinterpret_cast<HFONT>(SendMessageW(c, WM_GETFONT, 0, 0));
-    if (!font) return "null";
+    HFONT made = nullptr;
     HDC dc = GetDC(c);
+    if (!font) {
+        made = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, L"MS Shell Dlg");
+        font = made;
+    }
     HGDIOBJ old = SelectObject(dc, font);
     TEXTMETRICW tm{};
     GetTextMetricsW(dc, &tm);
@@ -336,6 +344,7 @@ std::string FontOf(HWND c) {
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
     SelectObject(dc, old);
     ReleaseDC(c, dc);
+    if (made) DeleteObject(made);
     return "{\"face\":" + Json(face) + ",\"height\":" + std::to_string(tm.tmHeight) +
            ",\"textWidth\":" + std::to_string(extent.cx) + ",\"textHeight\":" + std::to_string(extent.cy) + "}";
 }
