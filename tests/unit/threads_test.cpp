@@ -53,6 +53,25 @@ public:
     void End(int32_t) override {}
 };
 
+// A dialog and its checker for one product, wired as start-up wires them.
+struct Wired {
+    explicit Wired(DialogView& view, bool silent = false) : dialog(view) {
+        info->ProgramName = info->DisplayName = u"PhotoStudio";
+        info->ProgramVersionNumber = u"21.0";
+        cmd.mIsQuickCheck = 1;
+        cmd.mIsUpdateCheckSilent = silent ? 1 : 0;
+        check.SetProgramInfo(info);
+        check.mCmdLineInfo = &cmd;
+        dialog.mQuickCheck = &check;
+        dialog.mCmdLineInfo = &cmd;
+        dialog.SetProgramInfo(info);
+    }
+    std::shared_ptr<ProgramInfo> info = std::make_shared<ProgramInfo>();
+    CmdLineInfo cmd;
+    QuickCheck check;
+    Dialog dialog;
+};
+
 std::string Envelope(const std::string& inner) {
     std::string escaped;
     for (char c : inner) escaped += c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
@@ -103,19 +122,9 @@ TEST_F(RealThreads, CheckThreadBesideThePollingDialog) {
         answer.body = Envelope("<R><MaxUpdateableProductVersionExistingOnServer>21.1</MaxUpdateableProductVersionExistingOnServer></R>");
         net.fallback = answer;
         net.requests.clear();
-        auto info = std::make_shared<ProgramInfo>();
-        info->ProgramName = info->DisplayName = u"PhotoStudio";
-        info->ProgramVersionNumber = u"21.0";
-        CmdLineInfo cmd;
-        cmd.mIsQuickCheck = 1;
-        QuickCheck check;
-        check.SetProgramInfo(info);
-        check.mCmdLineInfo = &cmd;
         QuietView view;
-        Dialog dialog(view);
-        dialog.mQuickCheck = &check;
-        dialog.mCmdLineInfo = &cmd;
-        dialog.SetProgramInfo(info);
+        Wired wired(view);
+        Dialog& dialog = wired.dialog;
 
         dialog.OnInitDialog();
         // The UI thread goes on logging and polling while the check runs.
@@ -145,19 +154,9 @@ TEST_F(RealThreads, TheDialogOutlivesItsThreadsLastTouch) {
     fake::Exchange answer;
     answer.body = Envelope("<R></R>");
     net.fallback = answer;
-    auto info = std::make_shared<ProgramInfo>();
-    info->ProgramName = info->DisplayName = u"PhotoStudio";
-    info->ProgramVersionNumber = u"21.0";
-    CmdLineInfo cmd;
-    cmd.mIsQuickCheck = cmd.mIsUpdateCheckSilent = 1;
-    QuickCheck check;
-    check.SetProgramInfo(info);
-    check.mCmdLineInfo = &cmd;
     SlowWakeView view;
-    Dialog dialog(view);
-    dialog.mQuickCheck = &check;
-    dialog.mCmdLineInfo = &cmd;
-    dialog.SetProgramInfo(info);
+    Wired wired(view, true);
+    Dialog& dialog = wired.dialog;
 
     dialog.OnInitDialog();
     while (!dialog.mIsWorkDone.load()) std::this_thread::yield();

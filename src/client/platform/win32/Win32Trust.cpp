@@ -30,6 +30,19 @@ const TrustApi& Api() {
     return api;
 }
 
+// One WinVerifyTrust request for a file, never asking anyone over the network.
+WINTRUST_DATA Request(WINTRUST_FILE_INFO& file, DWORD revocationChecks, DWORD stateAction, DWORD providerFlags) {
+    WINTRUST_DATA data{};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = revocationChecks;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = stateAction;
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | providerFlags;
+    return data;
+}
+
 struct Held {
     HANDLE file = INVALID_HANDLE_VALUE;
     HANDLE folder = INVALID_HANDLE_VALUE;
@@ -104,15 +117,8 @@ Signature Win32Trust::Verify(const std::u16string& path, HeldFile held) {
     file.cbStruct = sizeof file;
     file.pcwszFilePath = W(path);
     file.hFile = held ? reinterpret_cast<Held*>(held)->file : nullptr;
-    WINTRUST_DATA data{};
-    data.cbStruct = sizeof data;
-    data.dwUIChoice = WTD_UI_NONE;
-    data.fdwRevocationChecks = WTD_REVOKE_NONE;
-    data.dwUnionChoice = WTD_CHOICE_FILE;
-    data.pFile = &file;
-    data.dwStateAction = WTD_STATEACTION_VERIFY;
     // Nothing from the network, not even a missing intermediate certificate.
-    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+    WINTRUST_DATA data = Request(file, WTD_REVOKE_NONE, WTD_STATEACTION_VERIFY, WTD_REVOCATION_CHECK_NONE);
     GUID action = GenericVerifyV2();
     s.status = api.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     if (s.status == 0) s.subject = SignerSubject(api, data.hWVTStateData);
@@ -121,14 +127,8 @@ Signature Win32Trust::Verify(const std::u16string& path, HeldFile held) {
     if (s.status != 0) return s;
 
     // Revocation apart, from what the machine knows without asking anyone.
-    WINTRUST_DATA revocation{};
-    revocation.cbStruct = sizeof revocation;
-    revocation.dwUIChoice = WTD_UI_NONE;
-    revocation.fdwRevocationChecks = WTD_REVOKE_WHOLECHAIN;
-    revocation.dwUnionChoice = WTD_CHOICE_FILE;
-    revocation.pFile = &file;
-    revocation.dwStateAction = WTD_STATEACTION_IGNORE;
-    revocation.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT;
+    WINTRUST_DATA revocation = Request(file, WTD_REVOKE_WHOLECHAIN, WTD_STATEACTION_IGNORE,
+                                       WTD_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT);
     s.revocation = api.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &revocation);
     return s;
 }
