@@ -1,9 +1,11 @@
 """Paired runs of the real client against floor programs under one Wine prefix.
 
-For each job the client and its floor run alternately (A B A B ...) against the
-reference update service, with a warm wineserver, so that the machine's noise
-hits both alike. Printed and written to build/bench/results.json: medians,
-min/max and the client/floor ratio of wall time, CPU time and peak memory.
+For each job the client and its floors run in turn (A B A B ..., or A B C A B C
+... for a job with two floors) against the reference update service, with a warm
+wineserver, so that the machine's noise hits all alike. Printed and written to
+build/bench/results.json: medians, min/max and the client/floor ratio of wall
+time, CPU time and peak memory; for the silent check also where the client's time
+goes, from the millisecond stamps of its log.
 
 Usage: tests/bench/wine_bench.py [--pairs N] [--only JOB ...]
 """
@@ -44,8 +46,10 @@ CATALOGUE = {
 # Runs one program and reports its own resource use. A child's peak memory
 # starts at its parent's size when forked, so the measured program is forked
 # from this small runner rather than from the driver, which grows over a run.
+# The epoch times of the start and the end place the log's stamps in the run.
 RUNNER = r"""
 import json, os, sys, time
+e0 = time.time()
 t0 = time.monotonic()
 pid = os.fork()
 if pid == 0:
@@ -54,28 +58,36 @@ if pid == 0:
         os.dup2(fd, i)
     os.execv(sys.argv[1], sys.argv[1:])
 _, status, usage = os.wait4(pid, 0)
+e1 = time.time()
 print(json.dumps([time.monotonic() - t0, usage.ru_utime + usage.ru_stime, usage.ru_maxrss,
-                  os.waitstatus_to_exitcode(status)]))
+                  os.waitstatus_to_exitcode(status), e0, e1]))
 """
 
 
 def measure(prefix, args, timeout=300):
-    """Runs one Wine program to its end: (wall s, cpu s, peak MiB, exit code)."""
+    """Runs one Wine program to its end: (wall s, cpu s, peak MiB, exit code, epoch start, epoch end)."""
     r = wine.run([sys.executable, "-S", "-c", RUNNER, wine.WINE64, *args], prefix.merged_env(None), timeout)
-    wall, cpu, peak_kib, code = json.loads(r.stdout.decode().strip().splitlines()[-1])
-    return wall, cpu, peak_kib / 1024.0, code
+    wall, cpu, peak_kib, code, start, end = json.loads(r.stdout.decode().strip().splitlines()[-1])
+    return wall, cpu, peak_kib / 1024.0, code, start, end
 
 
-def paired(prefix, name, client, floor, pairs, before=None):
-    """Runs client and floor alternately; `before` prepares every single run."""
-    runs = {"client": [], "floor": []}
+def paired(prefix, name, client, floors, pairs, before=None, after=None):
+    """Runs the client and each floor in turn, so every floor is paired with the same
+    client runs. `floors` is a list of (key, label, args); the first one's key is
+    "floor" and its ratios are also kept at the top (the layout of earlier results).
+    `before(kind)` prepares every single run; `after(kind, result)` sees every
+    measured one."""
+    order = [("client", client)] + [(key, args) for key, _, args in floors]
+    runs = {kind: [] for kind, _ in order}
     for i in range(pairs + 1):
-        for kind, args in (("client", client), ("floor", floor)):
+        for kind, args in order:
             if before:
                 before(kind)
             r = measure(prefix, args)
-            if i:  # the first pair only warms caches
+            if i:  # the first round only warms caches
                 runs[kind].append(r)
+                if after:
+                    after(kind, r)
     summary = {"job": name, "pairs": pairs}
     for kind, rs in runs.items():
         codes = sorted({r[3] for r in rs})
@@ -84,10 +96,68 @@ def paired(prefix, name, client, floor, pairs, before=None):
             "wall_max_s": max(r[0] for r in rs), "cpu_s": statistics.median(r[1] for r in rs),
             "peak_mib": statistics.median(r[2] for r in rs), "exit_codes": codes,
         }
-    for k in ("wall_s", "cpu_s", "peak_mib"):
-        f = summary["floor"][k]
-        summary["ratio_" + k.split("_")[0]] = round(summary["client"][k] / f, 3) if f else None
+    for key, label, _ in floors:
+        summary[key]["label"] = label
+        for k in ("wall_s", "cpu_s", "peak_mib"):
+            f = summary[key][k]
+            summary[key]["ratio_" + k.split("_")[0]] = round(summary["client"][k] / f, 3) if f else None
+    for k in ("ratio_wall", "ratio_cpu", "ratio_peak"):
+        summary[k] = summary["floor"][k]
     return summary
+
+
+# Where the client's silent check spends its time: milestones found in its log, in
+# order. A milestone is the first line (from the one before it on) that matches; the
+# first log line is the earliest stamp, as lines held before the log file opened
+# are written after it.
+CHECK_MILESTONES = [
+    ("first log line", None),
+    ('"StartParameter"', lambda line, ui: line.text.startswith("StartParameter:")),
+    ("check thread's first line", lambda line, ui: line.tid != ui),
+    ("request starts", lambda line, ui: line.text.startswith("url to Webserver:")),
+    ("reply read", lambda line, ui: line.text.startswith("/QuickCheck result =")),
+    ('"ExitCode"', lambda line, ui: line.text.startswith("ExitCode ")),
+]
+
+
+def log_time(line):
+    """A log stamp as epoch seconds: the client writes local time, as Wine has it from the host."""
+    return line.time.timestamp()
+
+
+def check_timeline(log, start, end):
+    """Milliseconds between the process start, each milestone and the process end, or None
+    when a milestone is missing."""
+    lines = [l for l in log.lines if l.ok]
+    ui = next((l.tid for l in lines if l.text.startswith("StartParameter:")), None)
+    if ui is None:
+        return None
+    stamps = [start, min(log_time(l) for l in lines)]
+    at = 0
+    for _, matches in CHECK_MILESTONES[1:]:
+        found = next((i for i in range(at, len(lines)) if matches(lines[i], ui)), None)
+        if found is None:
+            return None
+        stamps.append(log_time(lines[found]))
+        at = found
+    stamps.append(end)
+    return [round((b - a) * 1000.0, 1) for a, b in zip(stamps, stamps[1:])]
+
+
+def timeline_segments():
+    names = ["process start"] + [n for n, _ in CHECK_MILESTONES] + ["process end"]
+    return [f"{a} -> {b}" for a, b in zip(names, names[1:])]
+
+
+def summarize_timeline(timelines, runs):
+    segments = timeline_segments()
+    out = {"runs": runs, "with_all_milestones": len(timelines), "segments": []}
+    for i, seg in enumerate(segments):
+        values = [t[i] for t in timelines]
+        out["segments"].append({"segment": seg, "median_ms": statistics.median(values) if values else None,
+                                "min_ms": min(values) if values else None,
+                                "max_ms": max(values) if values else None})
+    return out
 
 
 def setup(work, display):
@@ -112,13 +182,38 @@ def learned_post(prefix, service, method, argument, name):
 
 
 def job_silent_check(prefix, service, pairs):
+    """The silent check against two floors: the least a Windows program needs
+    (floor_check) and the design's own (floor_dialog: the client's resources,
+    template 103 hidden, one thread for the adapters and the POST, a message loop)."""
     args = ["-QuickCheck", "-UpdateCheckSilent", "-UpdateSilent", "-ProgramName", "BenchTool", "-DisplayName",
             "Bench Tool", "-ProgramVersion", "6.0.3", "-InstalledLocation", TARGET_DIR, "-Language", "1033"]
     client = [str(WIN64 / "BRUptide.exe"), *args]
     measure(prefix, client)  # one run to learn the request document
-    floor = [str(FLOOR / "floor_check.exe"),
-             *learned_post(prefix, service, "QuickCheck", "QuickCheckXML", "check.body")]
-    return paired(prefix, "silent check", client, floor, pairs)
+    post = learned_post(prefix, service, "QuickCheck", "QuickCheckXML", "check.body")
+    floors = [("floor", "least floor (floor_check)", [str(FLOOR / "floor_check.exe"), *post]),
+              ("design_floor", "design floor (floor_dialog)", [str(FLOOR / "floor_dialog.exe"), *post])]
+    log_dir = prefix.log_dir
+    timelines = []
+    client_runs = []
+
+    def before(kind):
+        # One log per client run: the run's stamps are read from it afterwards.
+        if kind == "client" and log_dir.is_dir():
+            for p in log_dir.glob("*.log"):
+                p.unlink()
+
+    def after(kind, r):
+        if kind != "client":
+            return
+        client_runs.append(r)
+        logs = list(wine.read_logs(log_dir).values())
+        t = check_timeline(logs[0], r[4], r[5]) if len(logs) == 1 else None
+        if t:
+            timelines.append(t)
+
+    summary = paired(prefix, "silent check", client, floors, pairs, before, after)
+    summary["client_timeline"] = summarize_timeline(timelines, len(client_runs))
+    return summary
 
 
 def job_discovery(prefix, service, pairs):
@@ -139,7 +234,7 @@ def job_discovery(prefix, service, pairs):
                    str(int(time.time()) - 3600))
     client = [str(WIN64 / "BRUptide.exe"), "-QuickCheck", "-UpdateCheckSilent", "-UpdateSilent",
               "-InstalledLocation", TARGET_DIR, "-UpdateIntervalInHours", "24"]
-    floor = [str(FLOOR / "floor_uninstall.exe"), TARGET_DIR]
+    floor = [("floor", "floor_uninstall", [str(FLOOR / "floor_uninstall.exe"), TARGET_DIR])]
     return paired(prefix, f"discovery over {UNINSTALL_KEYS} uninstall entries", client, floor, pairs)
 
 
@@ -161,8 +256,10 @@ def job_download(prefix, service, pairs, urlmon=False):
               "-Language", "1033"]
     measure(prefix, client)  # one run to learn the check and report documents
     target = prefix.win_path(workdir / "BRUptideWorker.exe")
-    floor = [str(FLOOR / "floor_download.exe"), *(["-urlmon"] if urlmon else []), service.url() + "files/BRUptideWorker.exe", target,
-             *learned_post(prefix, service, "QuickCheck", "QuickCheckXML", "update-check.body")]
+    floor = [("floor", "floor_download", [str(FLOOR / "floor_download.exe"), *(["-urlmon"] if urlmon else []),
+                                          service.url() + "files/BRUptideWorker.exe", target,
+                                          *learned_post(prefix, service, "QuickCheck", "QuickCheckXML",
+                                                        "update-check.body")])]
     name = "silent update: check, 20 MB worker download, worker run"
     return paired(prefix, name + (" (floor fetching with URLDownloadToFileW)" if urlmon else ""), client, floor, pairs)
 
@@ -207,12 +304,23 @@ def main():
 
 
 def format_row(r):
-    c, f = r["client"], r["floor"]
-    return (f"{r['job']}: client {c['wall_s']:.3f}s (min {c['wall_min_s']:.3f}, max {c['wall_max_s']:.3f}) "
-            f"cpu {c['cpu_s']:.3f}s peak {c['peak_mib']:.1f} MiB | floor {f['wall_s']:.3f}s "
-            f"(min {f['wall_min_s']:.3f}, max {f['wall_max_s']:.3f}) cpu {f['cpu_s']:.3f}s "
-            f"peak {f['peak_mib']:.1f} MiB | ratio wall {r['ratio_wall']} cpu {r['ratio_cpu']} "
-            f"peak {r['ratio_peak']} | exit codes {c['exit_codes']} / {f['exit_codes']}")
+    def runs(x):
+        return (f"{x['wall_s']:.3f}s (min {x['wall_min_s']:.3f}, max {x['wall_max_s']:.3f}) cpu {x['cpu_s']:.3f}s "
+                f"peak {x['peak_mib']:.1f} MiB, exit codes {x['exit_codes']}")
+    out = [f"{r['job']} ({r['pairs']} pairs): client {runs(r['client'])}"]
+    for key in ("floor", "design_floor"):
+        if key in r:
+            f = r[key]
+            out.append(f"  {f['label']}: {runs(f)} | ratio wall {f['ratio_wall']} cpu {f['ratio_cpu']} "
+                       f"peak {f['ratio_peak']}")
+    t = r.get("client_timeline")
+    if t:
+        out.append(f"  where the client's time goes (ms, medians of the {t['with_all_milestones']} of "
+                   f"{t['runs']} runs whose log has every milestone; min-max):")
+        for s in t["segments"]:
+            if s["median_ms"] is not None:
+                out.append(f"    {s['segment']:<48} {s['median_ms']:7.1f}  ({s['min_ms']:.1f}-{s['max_ms']:.1f})")
+    return "\n".join(out)
 
 
 if __name__ == "__main__":
