@@ -118,6 +118,9 @@ CHECK_MILESTONES = [
     ("reply read", lambda line, ui: line.text.startswith("/QuickCheck result =")),
     ('"ExitCode"', lambda line, ui: line.text.startswith("ExitCode ")),
 ]
+# The steps floor_dialog stamps, in the order of its stamp file.
+DESIGN_FLOOR_STEPS = ["wWinMain entered", "check thread's first step", "request starts", "reply read",
+                      "message loop left"]
 
 
 def log_time(line):
@@ -125,14 +128,13 @@ def log_time(line):
     return line.time.timestamp()
 
 
-def check_timeline(log, start, end):
-    """Milliseconds between the process start, each milestone and the process end, or None
-    when a milestone is missing."""
+def client_milestones(log):
+    """Epoch seconds of each of CHECK_MILESTONES in one client log, or None when one is missing."""
     lines = [l for l in log.lines if l.ok]
     ui = next((l.tid for l in lines if l.text.startswith("StartParameter:")), None)
     if ui is None:
         return None
-    stamps = [start, min(log_time(l) for l in lines)]
+    stamps = [min(log_time(l) for l in lines)]
     at = 0
     for _, matches in CHECK_MILESTONES[1:]:
         found = next((i for i in range(at, len(lines)) if matches(lines[i], ui)), None)
@@ -140,23 +142,36 @@ def check_timeline(log, start, end):
             return None
         stamps.append(log_time(lines[found]))
         at = found
-    stamps.append(end)
-    return [round((b - a) * 1000.0, 1) for a, b in zip(stamps, stamps[1:])]
+    return stamps
 
 
-def timeline_segments():
-    names = ["process start"] + [n for n, _ in CHECK_MILESTONES] + ["process end"]
-    return [f"{a} -> {b}" for a, b in zip(names, names[1:])]
+def floor_milestones(path):
+    """Epoch seconds of DESIGN_FLOOR_STEPS from floor_dialog's stamp file (FILETIME units)."""
+    try:
+        values = [int(v) for v in path.read_text().split()]
+    except (OSError, ValueError):
+        return None
+    if len(values) != len(DESIGN_FLOOR_STEPS) or not all(values):
+        return None
+    return [v / 1e7 - 11644473600 for v in values]
 
 
-def summarize_timeline(timelines, runs):
-    segments = timeline_segments()
-    out = {"runs": runs, "with_all_milestones": len(timelines), "segments": []}
-    for i, seg in enumerate(segments):
-        values = [t[i] for t in timelines]
-        out["segments"].append({"segment": seg, "median_ms": statistics.median(values) if values else None,
-                                "min_ms": min(values) if values else None,
-                                "max_ms": max(values) if values else None})
+def summarize_timeline(names, runs):
+    """runs: (epoch start, milestone stamps or None, epoch end) per run. For each step from the
+    process start through the milestones to the process end: the median, min and max of the
+    segment before it and the median time since the process start, in ms."""
+    complete = [[start, *stamps, end] for start, stamps, end in runs if stamps]
+    out = {"runs": len(runs), "complete": len(complete), "steps": []}
+    for i, name in enumerate([*names, "process end"], start=1):
+        seg = [(t[i] - t[i - 1]) * 1000.0 for t in complete]
+        at = [(t[i] - t[0]) * 1000.0 for t in complete]
+        out["steps"].append({
+            "step": name,
+            "segment_median_ms": round(statistics.median(seg), 1) if seg else None,
+            "segment_min_ms": round(min(seg), 1) if seg else None,
+            "segment_max_ms": round(max(seg), 1) if seg else None,
+            "since_start_median_ms": round(statistics.median(at), 1) if at else None,
+        })
     return out
 
 
@@ -193,8 +208,8 @@ def job_silent_check(prefix, service, pairs):
     floors = [("floor", "least floor (floor_check)", [str(FLOOR / "floor_check.exe"), *post]),
               ("design_floor", "design floor (floor_dialog)", [str(FLOOR / "floor_dialog.exe"), *post])]
     log_dir = prefix.log_dir
-    timelines = []
-    client_runs = []
+    stamped = [*floors[1][2], prefix.win_path(prefix.workdir / "floor.stamps")]
+    client_runs, floor_runs = [], []
 
     def before(kind):
         # One log per client run: the run's stamps are read from it afterwards.
@@ -203,16 +218,19 @@ def job_silent_check(prefix, service, pairs):
                 p.unlink()
 
     def after(kind, r):
-        if kind != "client":
-            return
-        client_runs.append(r)
-        logs = list(wine.read_logs(log_dir).values())
-        t = check_timeline(logs[0], r[4], r[5]) if len(logs) == 1 else None
-        if t:
-            timelines.append(t)
+        if kind == "client":
+            logs = list(wine.read_logs(log_dir).values())
+            client_runs.append((r[4], client_milestones(logs[0]) if len(logs) == 1 else None, r[5]))
+        elif kind == "design_floor":
+            # The floor's steps from a run of its own beside the timed one, which writes no file.
+            stamps = prefix.workdir / "floor.stamps"
+            stamps.unlink(missing_ok=True)
+            s = measure(prefix, stamped)
+            floor_runs.append((s[4], floor_milestones(stamps), s[5]))
 
     summary = paired(prefix, "silent check", client, floors, pairs, before, after)
-    summary["client_timeline"] = summarize_timeline(timelines, len(client_runs))
+    summary["client_timeline"] = summarize_timeline([n for n, _ in CHECK_MILESTONES], client_runs)
+    summary["design_floor_timeline"] = summarize_timeline(DESIGN_FLOOR_STEPS, floor_runs)
     return summary
 
 
@@ -313,13 +331,18 @@ def format_row(r):
             f = r[key]
             out.append(f"  {f['label']}: {runs(f)} | ratio wall {f['ratio_wall']} cpu {f['ratio_cpu']} "
                        f"peak {f['ratio_peak']}")
-    t = r.get("client_timeline")
-    if t:
-        out.append(f"  where the client's time goes (ms, medians of the {t['with_all_milestones']} of "
-                   f"{t['runs']} runs whose log has every milestone; min-max):")
-        for s in t["segments"]:
-            if s["median_ms"] is not None:
-                out.append(f"    {s['segment']:<48} {s['median_ms']:7.1f}  ({s['min_ms']:.1f}-{s['max_ms']:.1f})")
+    for key, who in (("client_timeline", "the client (its log)"),
+                     ("design_floor_timeline", "the design floor (its stamps, untimed runs)")):
+        t = r.get(key)
+        if not t:
+            continue
+        out.append(f"  where the time goes in {who}: ms, medians of the {t['complete']} of {t['runs']} runs "
+                   f"with every step; segment (min-max), then since the process start")
+        for st in t["steps"]:
+            if st["segment_median_ms"] is not None:
+                out.append(f"    -> {st['step']:<28} {st['segment_median_ms']:7.1f} "
+                           f"({st['segment_min_ms']:.1f}-{st['segment_max_ms']:.1f})".ljust(60)
+                           + f"{st['since_start_median_ms']:7.1f}")
     return "\n".join(out)
 
 
