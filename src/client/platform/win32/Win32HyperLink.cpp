@@ -93,6 +93,15 @@ bool CHyperLink::Attach(HWND control) {
         if (mUnderlineFont) ::DeleteObject(mUnderlineFont);
         mUnderlineFont = ::CreateFontIndirectW(&lf);
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(mUnderlineFont), FALSE);
+        if (mStyle & brut::kLinkAutoSize) {
+            RECT window{};
+            ::GetWindowRect(control, &window);
+            ::MapWindowPoints(nullptr, mParent, reinterpret_cast<POINT*>(&window), 2);
+            const auto style = static_cast<uint32_t>(::GetWindowLongW(control, GWL_STYLE));
+            const brut::LinkRect r = brut::LinkRoomForFocus({window.left, window.top, window.right, window.bottom},
+                                                            style, brut::kLinkFocusMargin);
+            ::SetWindowPos(control, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         SizeToText();
     } else {
         mStyle &= ~brut::kLinkAutoSize;
@@ -155,9 +164,10 @@ void CHyperLink::SizeToText() {
     ::SelectObject(dc, old);
     ::ReleaseDC(mHwnd, dc);
     const auto style = static_cast<uint32_t>(::GetWindowLongW(mHwnd, GWL_STYLE));
-    const brut::LinkRect r =
-        brut::SizeLinkToText({window.left, window.top, window.right, window.bottom},
-                             {client.left, client.top, client.right, client.bottom}, extent.cx, extent.cy, style);
+    constexpr int margins = 2 * brut::kLinkFocusMargin;
+    const brut::LinkRect r = brut::SizeLinkToText({window.left, window.top, window.right, window.bottom},
+                                                  {client.left, client.top, client.right, client.bottom},
+                                                  extent.cx + margins, extent.cy + margins, style);
     ::SetWindowPos(mHwnd, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
     Repaint();
     UpdateTool();
@@ -165,6 +175,31 @@ void CHyperLink::SizeToText() {
 
 void CHyperLink::Repaint() {
     if (mHwnd) ::InvalidateRect(mHwnd, nullptr, TRUE);
+}
+
+// The static draws its text into the link's own paint, moved in by the margin, so
+// that the focus rectangle around it never crosses the text or its underline.
+void CHyperLink::Paint(HDC dc) {
+    RECT client{};
+    ::GetClientRect(mHwnd, &client);
+    POINT old{};
+    // See-through like the dialog's other texts: the parent's background goes first.
+    if (mParent) {
+        POINT at{0, 0};
+        ::MapWindowPoints(mHwnd, mParent, &at, 1);
+        ::OffsetWindowOrgEx(dc, at.x, at.y, &old);
+        ::SendMessageW(mParent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        ::SetWindowOrgEx(dc, old.x, old.y, nullptr);
+    }
+    ::OffsetWindowOrgEx(dc, -brut::kLinkFocusMargin, -brut::kLinkFocusMargin, &old);
+    ::DefSubclassProc(mHwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    ::SetWindowOrgEx(dc, old.x, old.y, nullptr);
+    // As standard controls do, hidden while the system hides focus cues (until a key is used).
+    if (::GetFocus() == mHwnd && !(::SendMessageW(mHwnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
+        ::SetTextColor(dc, RGB(0, 0, 0));
+        ::SetBkColor(dc, RGB(255, 255, 255));
+        ::DrawFocusRect(dc, &client);
+    }
 }
 
 void CHyperLink::Open() {
@@ -219,12 +254,30 @@ LRESULT CALLBACK CHyperLink::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
     case WM_LBUTTONUP:
         if (self->mPressed && !(self->mStyle & brut::kLinkOpenOnButtonDown)) self->Open();
         return 0;
+    case WM_GETDLGCODE: {
+        LRESULT code = ::DefSubclassProc(hwnd, msg, wp, lp);
+        const auto* key = reinterpret_cast<const MSG*>(lp);
+        if (key && brut::LinkWantsKey(key->message, key->wParam)) code |= DLGC_WANTMESSAGE;
+        return code;
+    }
     case WM_KEYDOWN:
-        if (wp == VK_SPACE) {
-            self->Open();
+        if (brut::LinkWantsKey(brut::kWmKeyDown, wp)) {
+            if (brut::LinkOpensOnKey(wp, (lp & (1 << 30)) != 0)) self->Open();
             return 0;
         }
         break;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(hwnd, &ps);
+        if (dc) self->Paint(dc);
+        ::EndPaint(hwnd, &ps);
+        return 0;
+    }
+    case WM_UPDATEUISTATE: {
+        const LRESULT result = ::DefSubclassProc(hwnd, msg, wp, lp);
+        self->Repaint();
+        return result;
+    }
     case WM_NCDESTROY:
         ::RemoveWindowSubclass(hwnd, &CHyperLink::ControlProc, kSubclassId);
         if (self->mHwnd == hwnd) self->mHwnd = nullptr;

@@ -31,6 +31,7 @@ private:
     void UpdateTool();
     void Open();
     void Repaint();
+    void Paint(HDC dc);
     void Detach();
 
     COLORREF mBackground;
