@@ -100,7 +100,8 @@ HEADER_BAND = 103
 
 
 def visible(ctrls):
-    """{id: text} of the visible controls; the header band (a child window without text) is left out."""
+    """{id: text} of the visible controls; the header band (painted; its text only names it for screen
+    readers) is left out."""
     return {i: c["text"] for i, c in ctrls.items() if c["visible"] and i != HEADER_BAND}
 
 

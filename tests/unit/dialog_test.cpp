@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -44,8 +45,29 @@ public:
     bool ScreenPosition(int32_t& l, int32_t& t) override { l = screenX; t = screenY; return true; }
     void SetProgress(int32_t p) override { progress = p; }
     void SetText(ControlId c, const std::u16string& t) override { controls[c].text = t; }
-    void Show(ControlId c, bool s) override { controls[c].shown = s; }
-    void Enable(ControlId c, bool e) override { controls[c].enabled = e; }
+    void Show(ControlId c, bool s) override {
+        controls[c].shown = s;
+        if (!s && focus == c) focus = NextFocusable(c);
+    }
+    void Enable(ControlId c, bool e) override {
+        controls[c].enabled = e;
+        if (!e && focus == c) focus = NextFocusable(c);
+    }
+    // As the window moves the focus off a control that goes: to the next one in the
+    // template's tab order that can take it, or nowhere (0).
+    int NextFocusable(ControlId from) {
+        const ControlId order[] = {linkMajorUpgradePopup, radInstallNowMajorUpgradePopup,
+                                   radRemindMeLaterMajorUpgradePopup, radDontShowAgainMajorUpgradePopup,
+                                   UPDATE_NOW_BUTTON, CONTINUE_BUTTON, CLOSE_BUTTON};
+        const std::size_t n = std::size(order);
+        std::size_t at = 0;
+        while (at < n && order[at] != from) ++at;
+        for (std::size_t i = 1; i < n; ++i) {
+            const ControlId c = order[(at + i) % n];
+            if (controls[c].shown && controls[c].enabled) return c;
+        }
+        return 0;
+    }
     bool IsShown(ControlId c) override { return controls[c].shown; }
     bool IsEnabled(ControlId c) override { return controls[c].enabled; }
     void SetCheck(ControlId c, bool k) override { controls[c].checked = k; }
@@ -688,8 +710,12 @@ TEST_F(DialogTest, OfferChoicesAndContinue) {
         d.OnCommand(c.choice);
         EXPECT_TRUE(view.controls[CONTINUE_BUTTON].enabled);
         EXPECT_EQ(view.defaultButton, CONTINUE_BUTTON);
+        view.focus = CONTINUE_BUTTON;  // reached by Tab, pressed by Space
         d.OnCommand(CONTINUE_BUTTON);
         EXPECT_EQ(d.mDialogState, c.state);
+        // The focus went on to a control the user sees, not with Continue out of sight.
+        ASSERT_NE(view.focus, 0);
+        EXPECT_TRUE(view.controls[view.focus].shown && view.controls[view.focus].enabled) << view.focus;
         EXPECT_EQ(ReadIgnoredMajorVersion(info), c.stored);
         EXPECT_EQ(reports.sent, c.sent);
         EXPECT_TRUE(view.ends.empty());

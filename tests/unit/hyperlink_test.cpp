@@ -51,6 +51,58 @@ TEST(HyperLinkSize, EachAlignment) {
     }
 }
 
+TEST(HyperLinkSize, RoomForTheFocusRectangleKeepsTheText) {
+    const LinkRect window{100, 50, 333, 63};
+    struct Case { uint32_t style; LinkRect result; };
+    const Case cases[] = {
+        {0, {98, 50, 333, 63}},
+        {kSsCenterImage, {98, 50, 333, 63}},
+        {kSsRight, {100, 50, 335, 63}},
+        {kSsCenter, {98, 50, 335, 63}},
+    };
+    for (const Case& c : cases) {
+        const LinkRect r = LinkRoomForFocus(window, c.style, 2);
+        EXPECT_EQ(r.left, c.result.left) << c.style;
+        EXPECT_EQ(r.top, c.result.top) << c.style;
+        EXPECT_EQ(r.right, c.result.right) << c.style;
+        EXPECT_EQ(r.bottom, c.result.bottom) << c.style;
+    }
+    // Sized around text plus the margins afterwards, the text drawn 2 pixels in starts where it did.
+    const LinkRect room = LinkRoomForFocus(window, 0, 2);
+    const LinkRect sized = SizeLinkToText(room, {0, 0, room.Width(), room.Height()}, 150 + 4, 9 + 4, 0);
+    EXPECT_EQ(sized.left + 2, window.left);
+    EXPECT_EQ(sized.Width(), 154);
+    const LinkRect right = LinkRoomForFocus(window, kSsRight, 2);
+    const LinkRect sizedRight = SizeLinkToText(right, {0, 0, right.Width(), right.Height()}, 154, 13, kSsRight);
+    EXPECT_EQ(sizedRight.right - 2, window.right);
+}
+
+TEST(HyperLinkKeys, SpaceAndEnterBelongToTheLink) {
+    struct Case { uint32_t message; uint64_t key; bool wanted; };
+    const Case cases[] = {
+        {kWmKeyDown, kVkReturn, true},
+        {kWmKeyDown, kVkSpace, true},
+        {kWmChar, u'\r', true},
+        {kWmChar, u' ', true},
+        {kWmKeyDown, 0x09, false},  // Tab moves on
+        {kWmKeyDown, 0x1B, false},  // Escape stays the dialog's
+        {kWmKeyDown, 0x28, false},  // arrows
+        {kWmChar, u'a', false},     // mnemonics
+        {0x0101, kVkSpace, false},  // key-up
+        {0x0104, kVkReturn, false}, // Alt+Enter
+    };
+    for (const Case& c : cases) EXPECT_EQ(LinkWantsKey(c.message, c.key), c.wanted) << c.message << " " << c.key;
+}
+
+TEST(HyperLinkKeys, OpensOncePerPress) {
+    EXPECT_TRUE(LinkOpensOnKey(kVkSpace, false));
+    EXPECT_TRUE(LinkOpensOnKey(kVkReturn, false));
+    EXPECT_FALSE(LinkOpensOnKey(kVkSpace, true));  // held down: the repeats do not open it again
+    EXPECT_FALSE(LinkOpensOnKey(kVkReturn, true));
+    EXPECT_FALSE(LinkOpensOnKey(0x41, false));
+    EXPECT_FALSE(LinkOpensOnKey(0x09, false));
+}
+
 TEST(HyperLinkCommand, CutAtThePlaceholder) {
     struct Case { std::u16string handler, line; };
     const Case cases[] = {

@@ -16,6 +16,11 @@
 //   answer TITLE BUTTON_TEXT            click a button of a dialog box
 //   close TITLE                         post WM_CLOSE
 //   rect TITLE                          the window's screen rectangle and client size
+//   focus TITLE                         the control that has the keyboard focus in
+//                                       the window's thread, and whether its focus
+//                                       cue is hidden (JSON)
+//   acc TITLE                           each child window as screen readers see it:
+//                                       the name and role of its client object (JSON)
 //   reg KEY                             a key's values (type, raw bytes in hex)
 //                                       and subkeys, 64-bit view, as JSON
 //   regset KEY NAME TYPE HEX            store raw bytes as a value of any type
@@ -31,6 +36,7 @@
 // Output is UTF-8; listings are JSON. Exit status: 0 done, 2 usage,
 // 3 window or control not found, 4 the program could not be started.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -44,7 +50,8 @@ namespace {
 void Out(const std::string& s);
 
 int Usage() {
-    Out("usage: wine-probe run|runfile|windows|wait|controls|click|answer|close|rect|reg|regset|regdel ...\n");
+    Out("usage: wine-probe run|runfile|windows|wait|controls|focus|acc|click|answer|close|rect|reg|regset|regdel"
+        " ...\n");
     return 2;
 }
 
@@ -382,6 +389,82 @@ HWND FindControl(HWND top, const std::wstring& idOrText) {
     return hidden;
 }
 
+int CmdFocus(HWND top) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &info)) {
+        Out("error " + std::to_string(GetLastError()) + "\n");
+        return 5;
+    }
+    HWND f = info.hwndFocus;
+    if (!f) {
+        Out("{\"hwnd\":null,\"id\":null}\n");
+        return 0;
+    }
+    DWORD_PTR ui = 0;
+    SendMessageTimeoutW(f, WM_QUERYUISTATE, 0, 0, SMTO_ABORTIFHUNG, 2000, &ui);
+    Out("{\"hwnd\":" + Hex(f) + ",\"id\":" + std::to_string(static_cast<long>(GetDlgCtrlID(f))) +
+        ",\"class\":" + Json(ClassOf(f)) + ",\"text\":" + Json(WindowText(f)) +
+        ",\"active\":" + Hex(info.hwndActive) + ",\"hidefocus\":" + ((ui & UISF_HIDEFOCUS) ? "true" : "false") +
+        "}\n");
+    return 0;
+}
+
+// oleacc, ole32 and oleaut32 from the system directory, looked up only by this command,
+// so that no other command pays for loading them.
+template <class F>
+F SystemProc(const wchar_t* dll, const char* name) {
+    HMODULE m = LoadLibraryExW(dll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return m ? reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
+}
+
+int CmdAcc(HWND top) {
+    using FromWindow = HRESULT(WINAPI*)(HWND, DWORD, REFIID, void**);
+    using ComInit = HRESULT(WINAPI*)(void*, DWORD);
+    using FreeString = void(WINAPI*)(BSTR);
+    using StringLen = UINT(WINAPI*)(BSTR);
+    using ClearVariant = HRESULT(WINAPI*)(VARIANT*);
+    const auto fromWindow = SystemProc<FromWindow>(L"oleacc.dll", "AccessibleObjectFromWindow");
+    const auto comInit = SystemProc<ComInit>(L"ole32.dll", "CoInitializeEx");
+    const auto freeString = SystemProc<FreeString>(L"oleaut32.dll", "SysFreeString");
+    const auto stringLen = SystemProc<StringLen>(L"oleaut32.dll", "SysStringLen");
+    const auto clearVariant = SystemProc<ClearVariant>(L"oleaut32.dll", "VariantClear");
+    if (!fromWindow || !comInit || !freeString || !stringLen || !clearVariant) {
+        Out("error oleacc\n");
+        return 5;
+    }
+    comInit(nullptr, COINIT_APARTMENTTHREADED);
+    std::string s = "[";
+    bool first = true;
+    for (HWND c : Children(top)) {
+        IAccessible* acc = nullptr;
+        const HRESULT hr =
+            fromWindow(c, static_cast<DWORD>(OBJID_CLIENT), __uuidof(IAccessible), reinterpret_cast<void**>(&acc));
+        std::string name = "null", role = "null";
+        if (SUCCEEDED(hr) && acc) {
+            VARIANT self{};
+            V_VT(&self) = VT_I4;
+            V_I4(&self) = CHILDID_SELF;
+            BSTR n = nullptr;
+            if (acc->get_accName(self, &n) == S_OK && n) name = Json(std::wstring(n, stringLen(n)));
+            if (n) freeString(n);
+            VARIANT r{};
+            if (SUCCEEDED(acc->get_accRole(self, &r)) && V_VT(&r) == VT_I4) role = std::to_string(V_I4(&r));
+            clearVariant(&r);
+            acc->Release();
+        }
+        char code[16];
+        std::snprintf(code, sizeof code, "\"0x%08lx\"", static_cast<unsigned long>(hr));
+        s += (first ? "" : ",\n ") + std::string("{\"hwnd\":") + Hex(c) +
+             ",\"id\":" + std::to_string(static_cast<long>(GetDlgCtrlID(c))) + ",\"class\":" + Json(ClassOf(c)) +
+             ",\"visible\":" + (IsWindowVisible(c) ? "true" : "false") + ",\"hr\":" + code +
+             ",\"name\":" + name + ",\"role\":" + role + "}";
+        first = false;
+    }
+    Out(s + "]\n");
+    return 0;
+}
+
 bool OpenRoot(const std::wstring& key, HKEY& root, std::wstring& sub) {
     size_t slash = key.find(L'\\');
     std::wstring hive = key.substr(0, slash);
@@ -561,6 +644,8 @@ int Main(int argc, wchar_t** argv) {
         return 3;
     }
     if (cmd == L"controls") return CmdControls(top);
+    if (cmd == L"focus") return CmdFocus(top);
+    if (cmd == L"acc") return CmdAcc(top);
     if (cmd == L"close") {
         PostMessageW(top, WM_CLOSE, 0, 0);
         return 0;

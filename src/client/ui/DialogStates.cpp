@@ -15,11 +15,14 @@ namespace brut {
 // --------------------------------------------------------------- states
 
 void Dialog::ShowUpgradeGroup(bool show) {
+    // The close button first: the keyboard focus leaving a hidden control of the group needs
+    // a visible one to land on.
+    if (!show) mView.Show(CLOSE_BUTTON, true);
     for (ControlId c : {linkMajorUpgradePopup, radInstallNowMajorUpgradePopup, radRemindMeLaterMajorUpgradePopup,
                         radDontShowAgainMajorUpgradePopup, CONTINUE_BUTTON})
         mView.Show(c, show);
     if (!show) mView.Enable(CONTINUE_BUTTON, false);
-    mView.Show(CLOSE_BUTTON, !show);
+    if (show) mView.Show(CLOSE_BUTTON, false);
     mView.Show(LBL_SERVER_VERSION, show);
     mView.Show(LBL_SERVER_VERSION_TEXT, show);
     if (show) mView.SetFocus(radInstallNowMajorUpgradePopup);

@@ -70,6 +70,25 @@ LinkRect SizeLinkToText(const LinkRect& window, const LinkRect& client, int32_t 
     return r;
 }
 
+LinkRect LinkRoomForFocus(const LinkRect& window, uint32_t staticStyle, int32_t margin) {
+    LinkRect r = window;
+    if (staticStyle & kSsCenter) {
+        r.left -= margin;
+        r.right += margin;
+    } else if (staticStyle & kSsRight) {
+        r.right += margin;
+    } else {
+        r.left -= margin;
+    }
+    return r;
+}
+
+bool LinkWantsKey(uint32_t message, uint64_t key) {
+    return (message == kWmKeyDown || message == kWmChar) && (key == kVkReturn || key == kVkSpace);
+}
+
+bool LinkOpensOnKey(uint64_t key, bool repeated) { return !repeated && (key == kVkReturn || key == kVkSpace); }
+
 std::u16string HtmlHandlerCommandLine(const std::u16string& handlerCommand, const std::u16string& target) {
     std::size_t cut = handlerCommand.find(u"\"%1\"");
     if (cut == std::u16string::npos) cut = handlerCommand.find(u"%1");

@@ -40,6 +40,26 @@ struct LinkRect {
 LinkRect SizeLinkToText(const LinkRect& window, const LinkRect& client, int32_t textWidth, int32_t textHeight,
                         uint32_t staticStyle);
 
+// Pixels between the text and the window's edge: room for the focus rectangle.
+constexpr int32_t kLinkFocusMargin = 2;
+// The window before sizing, widened by `margin` on the side its text is aligned
+// to (both sides when centred), so that the text drawn `margin` pixels in stays
+// where it was. The top stays: the text moves down instead, never over a
+// control above it.
+LinkRect LinkRoomForFocus(const LinkRect& window, uint32_t staticStyle, int32_t margin);
+
+// Keyboard: window messages and virtual keys the link reads.
+constexpr uint32_t kWmKeyDown = 0x0100;
+constexpr uint32_t kWmChar = 0x0102;
+constexpr uint64_t kVkReturn = 0x0D;  // also the character Enter types
+constexpr uint64_t kVkSpace = 0x20;   // also the character Space types
+// Whether a key message the dialog sees while the link has the focus is the
+// link's: Enter would otherwise press the default button, and the characters
+// that both keys type would be looked up as mnemonics.
+bool LinkWantsKey(uint32_t message, uint64_t key);
+// Whether a key-down opens the link: Space or Enter, once per press.
+bool LinkOpensOnKey(uint64_t key, bool repeated);
+
 // The HTML handler's command cut at its first quoted "%1" (or, without one,
 // its first bare "%1"), then a blank and the target.
 std::u16string HtmlHandlerCommandLine(const std::u16string& handlerCommand, const std::u16string& target);

@@ -1,6 +1,7 @@
 #include "platform/win32/Win32HyperLink.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 #include <shellapi.h>
 
 namespace plat::win32 {
@@ -10,6 +11,12 @@ namespace {
 constexpr UINT_PTR kSubclassId = 0x4C4E4B;  // one link per control
 constexpr UINT_PTR kToolId = 1;
 constexpr WORD kLinkCursorId = 106;
+
+// From oleacc.h, spelled out so that no import library ties the client to oleacc.dll:
+// COM loads it from its registered system path.
+const CLSID kClsidAccPropServices = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+const IID kIidAccPropServices = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+const MSAAPROPID kPropIdAccRole = {0xcb905ff2, 0x7bd1, 0x4c05, {0xb3, 0xc8, 0xe6, 0xc2, 0x41, 0x36, 0x4d, 0x70}};
 
 // One cursor for every link, loaded once and kept for the process.
 HCURSOR gLinkCursor = nullptr;
@@ -68,7 +75,10 @@ CHyperLink::~CHyperLink() {
 }
 
 void CHyperLink::Detach() {
-    if (mHwnd) ::RemoveWindowSubclass(mHwnd, &CHyperLink::ControlProc, kSubclassId);
+    if (mHwnd) {
+        ReleaseAnnotation(mHwnd);
+        ::RemoveWindowSubclass(mHwnd, &CHyperLink::ControlProc, kSubclassId);
+    }
     if (mParent) ::RemoveWindowSubclass(mParent, &CHyperLink::ParentProc, reinterpret_cast<UINT_PTR>(this));
     if (mTooltip && ::IsWindow(mTooltip)) ::DestroyWindow(mTooltip);
     mTooltip = nullptr;
@@ -93,6 +103,15 @@ bool CHyperLink::Attach(HWND control) {
         if (mUnderlineFont) ::DeleteObject(mUnderlineFont);
         mUnderlineFont = ::CreateFontIndirectW(&lf);
         ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(mUnderlineFont), FALSE);
+        if (mStyle & brut::kLinkAutoSize) {
+            RECT window{};
+            ::GetWindowRect(control, &window);
+            ::MapWindowPoints(nullptr, mParent, reinterpret_cast<POINT*>(&window), 2);
+            const auto style = static_cast<uint32_t>(::GetWindowLongW(control, GWL_STYLE));
+            const brut::LinkRect r = brut::LinkRoomForFocus({window.left, window.top, window.right, window.bottom},
+                                                            style, brut::kLinkFocusMargin);
+            ::SetWindowPos(control, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
+        }
         SizeToText();
     } else {
         mStyle &= ~brut::kLinkAutoSize;
@@ -117,7 +136,49 @@ bool CHyperLink::Attach(HWND control) {
     if (mParent)
         ::SetWindowSubclass(mParent, &CHyperLink::ParentProc, reinterpret_cast<UINT_PTR>(this),
                             reinterpret_cast<DWORD_PTR>(this));
+    mRoleTried = false;
     return true;
+}
+
+// The system's proxy names the static by its text but calls it static text; the
+// role annotation makes it a link. Where COM or the service is missing (or, as under
+// Wine, the service does nothing) the link stays what the proxy makes of it. Tried
+// once, when the link first shows: a run that never shows it does not load oleacc.
+void CHyperLink::AnnotateRole() {
+    if (mRoleTried) return;
+    mRoleTried = true;
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    // A thread already in the other apartment kind serves as well; only a start of our own is undone.
+    if (FAILED(com) && com != RPC_E_CHANGED_MODE) return;
+    mComStarted = SUCCEEDED(com);
+    void* services = nullptr;
+    if (SUCCEEDED(::CoCreateInstance(kClsidAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIidAccPropServices,
+                                     &services)) &&
+        services) {
+        auto* props = static_cast<IAccPropServices*>(services);
+        VARIANT role{};
+        V_VT(&role) = VT_I4;
+        V_I4(&role) = ROLE_SYSTEM_LINK;
+        if (SUCCEEDED(
+                props->SetHwndProp(mHwnd, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, kPropIdAccRole, role))) {
+            mAccProps = props;
+            return;
+        }
+        props->Release();
+    }
+    ReleaseAnnotation(mHwnd);
+}
+
+// While the window still exists: the annotation service keeps what it was told per window.
+void CHyperLink::ReleaseAnnotation(HWND hwnd) {
+    if (mAccProps) {
+        MSAAPROPID role = kPropIdAccRole;
+        mAccProps->ClearHwndProps(hwnd, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &role, 1);
+        mAccProps->Release();
+        mAccProps = nullptr;
+    }
+    if (mComStarted) ::CoUninitialize();
+    mComStarted = false;
 }
 
 void CHyperLink::SetLinkTarget(const std::wstring& target) {
@@ -168,9 +229,10 @@ void CHyperLink::SizeToText() {
     ::SelectObject(dc, old);
     ::ReleaseDC(mHwnd, dc);
     const auto style = static_cast<uint32_t>(::GetWindowLongW(mHwnd, GWL_STYLE));
-    const brut::LinkRect r =
-        brut::SizeLinkToText({window.left, window.top, window.right, window.bottom},
-                             {client.left, client.top, client.right, client.bottom}, extent.cx, extent.cy, style);
+    constexpr int margins = 2 * brut::kLinkFocusMargin;
+    const brut::LinkRect r = brut::SizeLinkToText({window.left, window.top, window.right, window.bottom},
+                                                  {client.left, client.top, client.right, client.bottom},
+                                                  extent.cx + margins, extent.cy + margins, style);
     ::SetWindowPos(mHwnd, nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOZORDER | SWP_NOACTIVATE);
     Repaint();
     UpdateTool();
@@ -178,6 +240,31 @@ void CHyperLink::SizeToText() {
 
 void CHyperLink::Repaint() {
     if (mHwnd) ::InvalidateRect(mHwnd, nullptr, TRUE);
+}
+
+// The static draws its text into the link's own paint, moved in by the margin, so
+// that the focus rectangle around it never crosses the text or its underline.
+void CHyperLink::Paint(HDC dc) {
+    RECT client{};
+    ::GetClientRect(mHwnd, &client);
+    POINT old{};
+    // See-through like the dialog's other texts: the parent's background goes first.
+    if (mParent) {
+        POINT at{0, 0};
+        ::MapWindowPoints(mHwnd, mParent, &at, 1);
+        ::OffsetWindowOrgEx(dc, at.x, at.y, &old);
+        ::SendMessageW(mParent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+        ::SetWindowOrgEx(dc, old.x, old.y, nullptr);
+    }
+    ::OffsetWindowOrgEx(dc, -brut::kLinkFocusMargin, -brut::kLinkFocusMargin, &old);
+    ::DefSubclassProc(mHwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    ::SetWindowOrgEx(dc, old.x, old.y, nullptr);
+    // As standard controls do, hidden while the system hides focus cues (until a key is used).
+    if (::GetFocus() == mHwnd && !(::SendMessageW(mHwnd, WM_QUERYUISTATE, 0, 0) & UISF_HIDEFOCUS)) {
+        ::SetTextColor(dc, RGB(0, 0, 0));
+        ::SetBkColor(dc, RGB(255, 255, 255));
+        ::DrawFocusRect(dc, &client);
+    }
 }
 
 void CHyperLink::Open() {
@@ -232,13 +319,35 @@ LRESULT CALLBACK CHyperLink::ControlProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
     case WM_LBUTTONUP:
         if (self->mPressed && !(self->mStyle & brut::kLinkOpenOnButtonDown)) self->Open();
         return 0;
+    case WM_GETDLGCODE: {
+        LRESULT code = ::DefSubclassProc(hwnd, msg, wp, lp);
+        const auto* key = reinterpret_cast<const MSG*>(lp);
+        if (key && brut::LinkWantsKey(key->message, key->wParam)) code |= DLGC_WANTMESSAGE;
+        return code;
+    }
     case WM_KEYDOWN:
-        if (wp == VK_SPACE) {
-            self->Open();
+        if (brut::LinkWantsKey(brut::kWmKeyDown, wp)) {
+            if (brut::LinkOpensOnKey(wp, (lp & (1 << 30)) != 0)) self->Open();
             return 0;
         }
         break;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = ::BeginPaint(hwnd, &ps);
+        if (dc) self->Paint(dc);
+        ::EndPaint(hwnd, &ps);
+        return 0;
+    }
+    case WM_SHOWWINDOW:
+        if (wp) self->AnnotateRole();
+        break;
+    case WM_UPDATEUISTATE: {
+        const LRESULT result = ::DefSubclassProc(hwnd, msg, wp, lp);
+        self->Repaint();
+        return result;
+    }
     case WM_NCDESTROY:
+        self->ReleaseAnnotation(hwnd);
         ::RemoveWindowSubclass(hwnd, &CHyperLink::ControlProc, kSubclassId);
         if (self->mHwnd == hwnd) self->mHwnd = nullptr;
         break;

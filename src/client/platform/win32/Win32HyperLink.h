@@ -4,6 +4,8 @@
 #include "platform/win32/Win32Platform.h"
 #include "ui/HyperLink.h"
 
+struct IAccPropServices;
+
 namespace plat::win32 {
 
 class CHyperLink {
@@ -34,6 +36,9 @@ private:
     void UpdateTool();
     void Open();
     void Repaint();
+    void Paint(HDC dc);
+    void AnnotateRole();
+    void ReleaseAnnotation(HWND hwnd);
     void Detach();
 
     COLORREF mBackground;
@@ -46,6 +51,10 @@ private:
     HWND mTooltip = nullptr;
     HWND mHwnd = nullptr;
     HWND mParent = nullptr;
+    // Tells screen readers that the static is a link; null where the system has no annotation service.
+    IAccPropServices* mAccProps = nullptr;
+    bool mComStarted = false;
+    bool mRoleTried = false;
 };
 
 }  // namespace plat::win32

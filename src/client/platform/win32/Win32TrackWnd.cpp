@@ -1,5 +1,7 @@
 #include "platform/win32/Win32TrackWnd.h"
 
+#include "ui/BandName.h"
+
 namespace plat::win32 {
 
 namespace {
@@ -65,12 +67,18 @@ bool CWizTrackWnd::SetBitmap(HWND parent, HBITMAP bitmap) {
 }
 
 void CWizTrackWnd::SetTexts(const wchar_t* title, const wchar_t* secondLine) {
+    std::u16string name;
     {
         std::lock_guard<std::recursive_mutex> guard(brut::TrackWndLock());
         mTitle = title ? title : L"";
         mSecondLine = secondLine ? secondLine : L"";
+        name = brut::HeaderBandName(U16(mTitle.c_str()), U16(mSecondLine.c_str()));
     }
-    if (mHwnd) ::InvalidateRect(mHwnd, nullptr, TRUE);
+    if (mHwnd) {
+        // Screen readers name the band by its text.
+        ::SetWindowTextW(mHwnd, W(name));
+        ::InvalidateRect(mHwnd, nullptr, TRUE);
+    }
 }
 
 bool CWizTrackWnd::CreateWindowLocked(HWND parent) {
@@ -96,7 +104,8 @@ bool CWizTrackWnd::CreateWindowLocked(HWND parent) {
     mBitmapTop = g.bitmapTop;
     mBitmapWidth = g.bitmapWidth;
     mBitmapHeight = g.bitmapHeight;
-    mHwnd = ::CreateWindowExW(brut::kTrackWndExStyle, kClassName, L"", WS_CHILD | WS_VISIBLE, g.left, g.top, g.width,
+    const std::u16string name = brut::HeaderBandName(U16(mTitle.c_str()), U16(mSecondLine.c_str()));
+    mHwnd = ::CreateWindowExW(brut::kTrackWndExStyle, kClassName, W(name), WS_CHILD | WS_VISIBLE, g.left, g.top, g.width,
                               g.height, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(brut::kTrackWndId)),
                               ::GetModuleHandleW(nullptr), this);
     return mHwnd != nullptr;
