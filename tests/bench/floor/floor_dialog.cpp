@@ -96,7 +96,8 @@ std::vector<DWORD> HiddenTemplate(HINSTANCE instance) {
     HGLOBAL loaded = res ? LoadResource(instance, res) : nullptr;
     const void* data = loaded ? LockResource(loaded) : nullptr;
     const DWORD size = res ? SizeofResource(instance, res) : 0;
-    if (!data || size < 18) return {};
+    // A dialog template is a few hundred bytes; the cap also keeps the rounding below from wrapping.
+    if (!data || size < 18 || size > 64 * 1024) return {};
     std::vector<DWORD> copy((size + 3) / 4, 0);
     std::memcpy(copy.data(), data, size);
     auto* words = reinterpret_cast<WORD*>(copy.data());

@@ -1,4 +1,5 @@
 #include "platform/win32/Win32HyperLink.h"
+#include "platform/win32/Win32Libraries.h"
 
 #include <commctrl.h>
 #include <oleacc.h>
@@ -40,7 +41,7 @@ public:
     explicit Win32LinkShell(HWND owner) : mOwner(owner) {}
     int32_t ShellOpen(const std::u16string& target) override {
         return static_cast<int32_t>(reinterpret_cast<INT_PTR>(
-            ::ShellExecuteW(nullptr, L"open", W(target), nullptr, nullptr, SW_SHOW)));
+            late::ShellExecuteW(nullptr, L"open", W(target), nullptr, nullptr, SW_SHOW)));
     }
     int32_t RunCommandLine(const std::string& commandLine) override {
         return static_cast<int32_t>(::WinExec(commandLine.c_str(), SW_SHOW));
@@ -147,12 +148,12 @@ bool CHyperLink::Attach(HWND control) {
 void CHyperLink::AnnotateRole() {
     if (mRoleTried) return;
     mRoleTried = true;
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const HRESULT com = late::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     // A thread already in the other apartment kind serves as well; only a start of our own is undone.
     if (FAILED(com) && com != RPC_E_CHANGED_MODE) return;
     mComStarted = SUCCEEDED(com);
     void* services = nullptr;
-    if (SUCCEEDED(::CoCreateInstance(kClsidAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIidAccPropServices,
+    if (SUCCEEDED(late::CoCreateInstance(kClsidAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIidAccPropServices,
                                      &services)) &&
         services) {
         auto* props = static_cast<IAccPropServices*>(services);
@@ -177,7 +178,7 @@ void CHyperLink::ReleaseAnnotation(HWND hwnd) {
         mAccProps->Release();
         mAccProps = nullptr;
     }
-    if (mComStarted) ::CoUninitialize();
+    if (mComStarted) late::CoUninitialize();
     mComStarted = false;
 }
 

@@ -54,8 +54,8 @@ namespace {
 // Owns one BSTR for a call.
 class Bstr {
 public:
-    explicit Bstr(const std::u16string& s) : mStr(::SysAllocStringLen(W(s), static_cast<UINT>(s.size()))) {}
-    ~Bstr() { ::SysFreeString(mStr); }
+    explicit Bstr(const std::u16string& s) : mStr(late::SysAllocStringLen(W(s), static_cast<UINT>(s.size()))) {}
+    ~Bstr() { late::SysFreeString(mStr); }
     Bstr(const Bstr&) = delete;
     Bstr& operator=(const Bstr&) = delete;
     operator BSTR() const { return mStr; }
@@ -78,13 +78,13 @@ public:
     int32_t Get(const std::u16string& name, WmiValue& value) override {
         value = WmiValue{};
         VARIANT v;
-        ::VariantInit(&v);
+        late::VariantInit(&v);
         HRESULT hr = mObject->Get(W(name), 0, &v, nullptr, nullptr);
         if (SUCCEEDED(hr) && v.vt == VT_BSTR) {
             value.isString = true;
-            value.text = v.bstrVal ? U16(v.bstrVal, ::SysStringLen(v.bstrVal)) : std::u16string();
+            value.text = v.bstrVal ? U16(v.bstrVal, late::SysStringLen(v.bstrVal)) : std::u16string();
         }
-        ::VariantClear(&v);
+        late::VariantClear(&v);
         return hr;
     }
 
@@ -96,17 +96,17 @@ class Win32WmiSession final : public WmiSession {
 public:
     ~Win32WmiSession() override { ReleaseAll(); }
 
-    int32_t CoInitializeMultithreaded() override { return ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    void CoUninitialize() override { ::CoUninitialize(); }
+    int32_t CoInitializeMultithreaded() override { return late::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+    void CoUninitialize() override { late::CoUninitialize(); }
 
     int32_t InitializeSecurity() override {
-        return ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+        return late::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
                                       RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE, nullptr);
     }
 
     int32_t CreateLocator() override {
         Release(mLocator);
-        return ::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
+        return late::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                   reinterpret_cast<void**>(&mLocator));
     }
 
@@ -119,7 +119,7 @@ public:
 
     int32_t SetProxyBlanket() override {
         if (!mServices) return E_POINTER;
-        return ::CoSetProxyBlanket(mServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
+        return late::CoSetProxyBlanket(mServices, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr, RPC_C_AUTHN_LEVEL_CALL,
                                    RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
     }
 

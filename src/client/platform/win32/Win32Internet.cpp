@@ -272,12 +272,12 @@ private:
 DWORD WINAPI DownloadThread(LPVOID param) {
     std::unique_ptr<std::shared_ptr<DownloadJob>> owner(static_cast<std::shared_ptr<DownloadJob>*>(param));
     DownloadJob& job = **owner;
-    const HRESULT com = ::CoInitialize(nullptr);
+    const HRESULT com = late::CoInitialize(nullptr);
     DownloadStatus status(job);
     const auto& download = UrlDownloadToFile();
     job.result = download.Call(HRESULT_FROM_WIN32(download.Error()), nullptr, job.url.c_str(), job.partPath.c_str(),
                                0, &status);
-    if (SUCCEEDED(com)) ::CoUninitialize();
+    if (SUCCEEDED(com)) late::CoUninitialize();
     std::lock_guard<std::mutex> hold(job.lock);
     job.finished = true;
     if (job.abandoned) ::DeleteFileW(job.partPath.c_str());
@@ -383,8 +383,8 @@ bool Win32Internet::IsConnected() {
     return WinInet().connectedState.Call(FALSE, &flags, 0) != FALSE;
 }
 
-int32_t Win32Internet::CoInitialize() { return ::CoInitialize(nullptr); }
-void Win32Internet::CoUninitialize() { ::CoUninitialize(); }
+int32_t Win32Internet::CoInitialize() { return late::CoInitialize(nullptr); }
+void Win32Internet::CoUninitialize() { late::CoUninitialize(); }
 void Win32Internet::DropUrlCacheEntry(const std::u16string& url) { WinInet().deleteCacheEntry.Call(FALSE, W(url)); }
 
 int32_t Win32Internet::DownloadToFile(const std::u16string& url, const std::u16string& path,

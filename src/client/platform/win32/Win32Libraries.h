@@ -4,6 +4,9 @@
 // the client run from a Downloads folder) must not be loaded. Functions that older
 // systems lack are found the same way, so the program still starts there.
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <shellapi.h>
 
 #include <type_traits>
 
@@ -51,6 +54,27 @@ private:
     F mFn;
     DWORD mError;
 };
+
+// COM, automation and the shell on first use. They are protected system DLLs, but a
+// silent check needs none of them: loaded here, it never maps them (nor what they pull in).
+namespace late {
+HRESULT CoInitialize(LPVOID reserved);
+HRESULT CoInitializeEx(LPVOID reserved, DWORD model);
+void CoUninitialize();
+HRESULT CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object);
+HRESULT CoInitializeSecurity(PSECURITY_DESCRIPTOR descriptor, LONG services, SOLE_AUTHENTICATION_SERVICE* service,
+                             void* reserved1, DWORD authn, DWORD imp, void* authList, DWORD capabilities,
+                             void* reserved3);
+HRESULT CoSetProxyBlanket(IUnknown* proxy, DWORD authn, DWORD authz, OLECHAR* server, DWORD authnLevel, DWORD imp,
+                          RPC_AUTH_IDENTITY_HANDLE identity, DWORD capabilities);
+BSTR SysAllocStringLen(const OLECHAR* text, UINT length);
+void SysFreeString(BSTR text);
+UINT SysStringLen(BSTR text);
+HRESULT VariantClear(VARIANTARG* value);
+void VariantInit(VARIANTARG* value);
+BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info);
+HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT show);
+}  // namespace late
 
 // Every later library search (and the imports of libraries loaded later) looks in the
 // system directory only, where the system offers it (Windows 8, or 7 and Vista with

@@ -1,4 +1,5 @@
 #include "platform/win32/Win32Platform.h"
+#include "platform/win32/Win32Libraries.h"
 
 #include <shellapi.h>
 
@@ -29,7 +30,7 @@ uint32_t Win32Processes::ShellExecuteRunas(const std::u16string& path, const std
     info.lpParameters = W(parameters);
     info.lpDirectory = nullptr;
     info.nShow = SW_SHOW;
-    if (!::ShellExecuteExW(&info)) return Failure();
+    if (!late::ShellExecuteExW(&info)) return Failure();
     process = reinterpret_cast<ProcessHandle>(info.hProcess);
     return 0;
 }
