@@ -30,6 +30,19 @@ constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED
 
 // Progress handed over from the hand-off thread: wParam is the percentage.
 constexpr UINT kProgressMessage = WM_APP + 1;
+// The loop waits anyway: it watches the time limits of Internet requests, which
+// would otherwise each take a timer thread. The message asks for an early look.
+constexpr UINT kDeadlinesMessage = WM_APP + 2;
+constexpr UINT_PTR kDeadlinesTimerId = 4712;
+
+void LookAtDeadlines(HWND hwnd) {
+    const uint32_t next = RequestDeadlines().Tick();
+    if (next != 0) {
+        ::SetTimer(hwnd, kDeadlinesTimerId, next, nullptr);
+    } else {
+        ::KillTimer(hwnd, kDeadlinesTimerId);
+    }
+}
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
@@ -268,6 +281,8 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         auto* window = reinterpret_cast<DialogWindow*>(lParam);
         ::SetWindowLongPtrW(hwnd, DWLP_USER, lParam);
         window->Attach(hwnd);
+        // Before the check thread starts, so that its exchange is watched here.
+        RequestDeadlines().Host([hwnd] { ::PostMessageW(hwnd, kDeadlinesMessage, 0, 0); });
         window->mDialog->OnInitDialog();
         // The default focus only for a window that will be seen.
         return window->mDialog->MayShowWindow() ? TRUE : FALSE;
@@ -288,7 +303,14 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         dialog.OnClose();
         return TRUE;
     case WM_TIMER:
-        dialog.OnTimer(static_cast<uint32_t>(wParam));
+        if (wParam == kDeadlinesTimerId) {
+            LookAtDeadlines(hwnd);
+        } else {
+            dialog.OnTimer(static_cast<uint32_t>(wParam));
+        }
+        return TRUE;
+    case kDeadlinesMessage:
+        LookAtDeadlines(hwnd);
         return TRUE;
     case WM_PAINT:
         window->Paint(hwnd);
@@ -361,6 +383,8 @@ public:
             }
             if (window->mEnded.load()) code = window->mEndCode;
         }
+        // From here on no loop looks: what is still watched gets timers.
+        RequestDeadlines().Leave();
         window->Detach();
         // A thread that has not ended still reaches the dialog through TheDialog.
         mThreadStillRunning = !dialog->MayBeDeleted();

@@ -57,6 +57,41 @@ const SystemProc<DownloadToFileFn>& UrlDownloadToFile() {
     return fn;
 }
 
+// A timer-queue timer per deadline that no dialog loop watches.
+class QueueTimers : public Deadlines::Timers {
+public:
+    uint64_t Arm(uint32_t ms, Deadlines::Stop stop) override {
+        auto* armed = new Armed{nullptr, std::move(stop)};
+        if (!::CreateTimerQueueTimer(&armed->timer, nullptr, &QueueTimers::Fire, armed, ms, 0, WT_EXECUTEONLYONCE)) {
+            delete armed;
+            return 0;
+        }
+        return reinterpret_cast<uintptr_t>(armed);
+    }
+    void Disarm(uint64_t timer) override {
+        auto* armed = reinterpret_cast<Armed*>(static_cast<uintptr_t>(timer));
+        ::DeleteTimerQueueTimer(nullptr, armed->timer, INVALID_HANDLE_VALUE);
+        delete armed;
+    }
+
+private:
+    struct Armed {
+        HANDLE timer;
+        Deadlines::Stop stop;
+    };
+    static void CALLBACK Fire(void* armed, BOOLEAN) { static_cast<Armed*>(armed)->stop(); }
+};
+
+}  // namespace
+
+Deadlines& RequestDeadlines() {
+    static QueueTimers* const timers = new QueueTimers;
+    static Deadlines* const deadlines = new Deadlines(*timers, [] { return ::GetTickCount64(); });
+    return *deadlines;
+}
+
+namespace {
+
 // An Internet handle shared by its children, so that a connection or session
 // is closed only after every request opened from it, whatever the order in
 // which the caller drops them.
@@ -90,8 +125,7 @@ public:
     Win32HttpRequest(SharedHandle connection, HINTERNET request)
         : mConnection(std::move(connection)), mRequest(std::make_shared<InetHandle>(request)) {}
     ~Win32HttpRequest() override {
-        // Waits for a watchdog that is just running: it must not outlive the request.
-        if (mWatchdog) ::DeleteTimerQueueTimer(nullptr, mWatchdog, INVALID_HANDLE_VALUE);
+        if (mWatch) RequestDeadlines().Unwatch(mWatch);
     }
     Win32HttpRequest(const Win32HttpRequest&) = delete;
     Win32HttpRequest& operator=(const Win32HttpRequest&) = delete;
@@ -103,10 +137,8 @@ public:
             WinInet().setOption.Call(FALSE, mRequest->Get(), option, &ms, static_cast<DWORD>(sizeof ms));
         // The waits above restart with every byte: a server that drips its answer is
         // stopped by closing the request when the time is up.
-        if (mWatchdog) ::DeleteTimerQueueTimer(nullptr, mWatchdog, INVALID_HANDLE_VALUE);
-        mWatchdog = nullptr;
-        ::CreateTimerQueueTimer(&mWatchdog, nullptr, &Win32HttpRequest::TimeUp, mRequest.get(), ms, 0,
-                                WT_EXECUTEONLYONCE);
+        if (mWatch) RequestDeadlines().Unwatch(mWatch);
+        mWatch = RequestDeadlines().Watch(ms, [request = mRequest] { request->Close(); });
     }
 
     bool Send(const std::u16string& headers, const std::string& body, InetError& error) override {
@@ -144,11 +176,9 @@ public:
     }
 
 private:
-    static void CALLBACK TimeUp(void* request, BOOLEAN) { static_cast<InetHandle*>(request)->Close(); }
-
     SharedHandle mConnection;  // kept open while the request lives
     SharedHandle mRequest;
-    HANDLE mWatchdog = nullptr;
+    uint64_t mWatch = 0;
 };
 
 class Win32HttpConnection : public HttpConnection {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/Deadlines.h"
 #include "platform/Platform.h"
 
 namespace plat::win32 {
@@ -129,6 +130,9 @@ public:
     void Release(HeldFile held) override;
     Signature Verify(const std::u16string& path, HeldFile held) override;
 };
+
+// The time limits of Internet requests; the dialog's message loop hosts their watch.
+Deadlines& RequestDeadlines();
 
 // The WinINet error as the framework's exception would describe it.
 void FillInetError(uint32_t code, InetError& error);
