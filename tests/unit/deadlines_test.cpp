@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "fakes/FakePlatform.h"
 #include "platform/Deadlines.h"
 
 using plat::Deadlines;
@@ -29,9 +30,11 @@ struct FakeTimers : Deadlines::Timers {
 };
 
 struct Watched {
+    Watched() { now = 1000; }
+    fake::FakePlatform fp;
+    uint64_t& now = fp.processes.tick;
     FakeTimers timers;
-    uint64_t now = 1000;
-    Deadlines deadlines{timers, [this] { return now; }};
+    Deadlines deadlines{timers};
     int wakes = 0;
     std::vector<int> stopped;
 
@@ -100,9 +103,9 @@ TEST(Deadlines, WhenTheHostLeavesWhatItWatchedGetsTimersForTheTimeLeft) {
 // The request behind a deadline is gone once Unwatch returns: a stop under way
 // on the host's thread must be over by then.
 TEST(Deadlines, UnwatchWaitsForAStopUnderWay) {
+    fake::FakePlatform fp;
     FakeTimers timers;
-    std::atomic<uint64_t> now{0};
-    Deadlines deadlines(timers, [&] { return now.load(); });
+    Deadlines deadlines(timers);
     deadlines.Host([] {});
     std::atomic<bool> inStop{false}, release{false}, stopEnded{false}, unwatched{false};
     const uint64_t token = deadlines.Watch(10, [&] {
@@ -110,7 +113,7 @@ TEST(Deadlines, UnwatchWaitsForAStopUnderWay) {
         while (!release) std::this_thread::yield();
         stopEnded = true;
     });
-    now = 10;
+    fp.processes.tick += 10;
     std::thread host([&] { deadlines.Tick(); });
     while (!inStop) std::this_thread::yield();
     std::thread owner([&] {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/Platform.h"
+
 namespace plat {
 
 namespace {
@@ -19,7 +21,7 @@ uint64_t Deadlines::Watch(uint32_t ms, Stop stop) {
     {
         std::lock_guard<std::mutex> guard(mLock);
         token = ++mLastToken;
-        Entry entry{token, mNow() + ms, std::move(stop), 0};
+        Entry entry{token, Proc().TickCount() + ms, std::move(stop), 0};
         if (mWake) {
             wake = mWake;
         } else {
@@ -54,7 +56,7 @@ uint32_t Deadlines::Tick() {
     // Under the lock, so that Unwatch waits for a stop under way: after it the watched
     // work may be gone.
     std::lock_guard<std::mutex> guard(mLock);
-    const uint64_t now = mNow();
+    const uint64_t now = Proc().TickCount();
     uint32_t next = 0;
     for (auto it = mEntries.begin(); it != mEntries.end();) {
         if (it->timer != 0) {
@@ -74,7 +76,7 @@ uint32_t Deadlines::Tick() {
 void Deadlines::Leave() {
     std::lock_guard<std::mutex> guard(mLock);
     mWake = nullptr;
-    const uint64_t now = mNow();
+    const uint64_t now = Proc().TickCount();
     for (Entry& e : mEntries)
         if (e.timer == 0) e.timer = mTimers.Arm(Remaining(e.due, now), e.stop);
 }

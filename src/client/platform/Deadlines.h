@@ -24,7 +24,7 @@ public:
         virtual void Disarm(uint64_t timer) = 0;
     };
 
-    Deadlines(Timers& timers, std::function<uint64_t()> nowMs) : mTimers(timers), mNow(std::move(nowMs)) {}
+    explicit Deadlines(Timers& timers) : mTimers(timers) {}
 
     // `stop` runs at most once, on the host's thread or a timer's, never after Unwatch
     // has returned. The token is for Unwatch.
@@ -48,7 +48,6 @@ private:
     };
 
     Timers& mTimers;
-    std::function<uint64_t()> mNow;
     std::mutex mLock;
     std::vector<Entry> mEntries;
     std::function<void()> mWake;  // empty while no host is there

@@ -86,7 +86,7 @@ private:
 
 Deadlines& RequestDeadlines() {
     static QueueTimers* const timers = new QueueTimers;
-    static Deadlines* const deadlines = new Deadlines(*timers, [] { return ::GetTickCount64(); });
+    static Deadlines* const deadlines = new Deadlines(*timers);
     return *deadlines;
 }
 
